@@ -1,0 +1,63 @@
+// The files of a run: input traces opened by path, and buffered output
+// files whose every failure ends the run with the file's name and the
+// system's reason, so that a full disk never passes unnoticed.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "trace_file.h"
+
+bool InputFile::open(const char* name) {
+  close();
+  fp = std::fopen(name, "r");
+  if (fp == nullptr) return false;
+  // A directory opens for reading but every read fails: treat it as an
+  // input that cannot be opened.
+  struct stat st;
+  if (fstat(fileno(fp), &st) != 0 || S_ISDIR(st.st_mode)) {
+    close();
+    return false;
+  }
+  path = name;
+  return true;
+}
+
+void InputFile::close() {
+  if (fp != nullptr) std::fclose(fp);
+  fp = nullptr;
+}
+
+void OutFile::create(const char* name) {
+  name_ = name;
+  fd_ = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd_ < 0) fail(name_ + ": cannot create: " + std::strerror(errno));
+  set_outputs_created(true);
+  if (!buf_) buf_.reset(new char[kBufSize]);
+  len_ = 0;
+}
+
+void OutFile::flush() {
+  size_t done = 0;
+  while (done < len_) {
+    ssize_t n = ::write(fd_, buf_.get() + done, len_ - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) fail(name_ + ": cannot write: " + std::strerror(n < 0 ? errno : EIO));
+    done += static_cast<size_t>(n);
+  }
+  len_ = 0;
+}
+
+void OutFile::close() {
+  flush();
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) fail(name_ + ": cannot close: " + std::strerror(errno));
+}
+
+OutFile::~OutFile() {
+  if (fd_ >= 0) ::close(fd_);
+}

@@ -1,0 +1,161 @@
+// The trace set of one run: the records of the three sender traces and the
+// receiver trace, the receiver frame table, the output files and the stages
+// that line the traces up frame by frame. Read top to bottom, this header is
+// the whole run: load (trace_input.cpp), summarise (sender_frame_size.cpp),
+// write (trace_output.cpp), all driven by run_control.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+// ---------------------------------------------------------------- records
+
+// One sender-trace line: time col1 frame size col4 col5.
+struct SdRecord {
+  double time;  // send time
+  int32_t col1;
+  int32_t frame;
+  int32_t size;
+  int32_t col4;
+  int32_t col5;
+};
+
+// One receiver-trace line: time src frame size col4.
+struct RdRecord {
+  double time;  // receive time
+  int32_t src;
+  int32_t frame;
+  int32_t size;
+  int32_t col4;
+};
+
+// One row of the receiver frame table and one line of rd_frame_dat.
+struct RdFrame {
+  int32_t frame;
+  int32_t src;   // source of the last packet of the row's run; -1 before any
+  int32_t size;  // summed size, wrapping modulo 2^32
+};
+
+// ---------------------------------------------------------------- files
+
+// An input trace: its open stream and the path that names it in messages.
+struct InputFile {
+  std::FILE* fp = nullptr;
+  std::string path;
+  // False when the path cannot be opened for reading or is a directory.
+  bool open(const char* path);
+  void close();
+  ~InputFile() { close(); }
+};
+
+// A buffered output file in the working directory. Creating, writing and
+// closing either succeed or end the run with a message naming the file.
+class OutFile {
+ public:
+  static constexpr size_t kMaxLine = 1024;  // room one formatted line may need
+  void create(const char* name);
+  // Room for at most kMaxLine bytes; hand the end of what was written to commit.
+  char* reserve() {
+    if (kBufSize - len_ < kMaxLine) flush();
+    return buf_.get() + len_;
+  }
+  void commit(const char* end) { len_ = static_cast<size_t>(end - buf_.get()); }
+  void close();
+  ~OutFile();
+
+ private:
+  static constexpr size_t kBufSize = size_t{1} << 20;
+  void flush();
+  int fd_ = -1;
+  std::string name_;
+  std::unique_ptr<char[]> buf_;
+  size_t len_ = 0;
+};
+
+// ---------------------------------------------------------------- numbers
+// Conversions of the text formats, independent of the user's locale.
+
+// Base 10, optional sign, stops at the first character that cannot continue
+// the number; out of range clamps to the int32 limits; no number reads as 0.
+int32_t parse_int32(const char* begin, const char* end);
+// Exactly what the C library's strtod gives in the C locale.
+double parse_time(const char* begin, const char* end);
+// Append printf's "%d", "%-16d", "%f" and "%-16f"; return the new end.
+char* put_int(char* out, int32_t value);
+char* put_int_left16(char* out, int32_t value);
+char* put_time(char* out, double value);
+char* put_time_left16(char* out, double value);
+
+// ---------------------------------------------------------------- run end
+
+// Print the message (when not empty) and end the run with exit status 1.
+// Tests and fuzz targets link a replacement that throws RunEnded instead.
+[[noreturn]] void end_run(const std::string& message);
+struct RunEnded {
+  std::string message;
+};
+// End the run on a problem; says so when outputs of the run already exist.
+[[noreturn]] void fail(const std::string& what);
+void set_outputs_created(bool created);
+
+// Refuse a run whose outputs would overwrite one of its inputs.
+void refuse_inputs_among_outputs(const InputFile* inputs, int count);
+
+// ---------------------------------------------------------------- reading
+
+// Number of records in a table file: its lines, a last line without newline
+// included. Leaves the stream rewound; ends the run if it cannot be re-read.
+int32_t count_lines(InputFile& stream);
+
+// ---------------------------------------------------------------- trace set
+
+// Records of a frame grouped by frame number, so that writing one frame
+// touches only its own records. start[f]..start[f+1] index into pos.
+struct FrameIndex {
+  uint32_t rows = 0;
+  std::unique_ptr<uint32_t[]> start;
+  std::unique_ptr<uint32_t[]> pos;
+};
+
+class TraceFile {
+ public:
+  TraceFile();
+
+  // Loading (trace_input.cpp).
+  void read_sd(int32_t src, InputFile& stream);
+  void read_rd(InputFile& stream);
+  void create_rd_frame_table();
+
+  // Creates the two aligned traces, runs the output stages, ends the process.
+  [[noreturn]] void start();
+
+  // Sender frame summaries (sender_frame_size.cpp).
+  void create_sd_frame_size();
+
+  // Trace output (trace_output.cpp).
+  void write_sd(uint32_t src, uint32_t frame);
+  void write_rd(uint32_t frame);
+  void write_lost(uint32_t src, uint32_t frame);
+  void compare();
+
+  std::unique_ptr<SdRecord[]> sd_list[3];
+  std::unique_ptr<RdRecord[]> rd_list;
+  std::unique_ptr<RdFrame[]> rd_frame_list;
+  OutFile rd_trace_fp;
+  OutFile sd_trace_fp;
+  OutFile rd_frame_fp;
+  OutFile sd_frame_fp[3];
+  int32_t rd_num;
+  int32_t sd_num[3];
+  int32_t rd_frame_num;
+  int32_t rd_id;
+  int32_t sd_id;
+
+ private:
+  void build_frame_index();
+  FrameIndex sd_index_[3];
+  FrameIndex rd_index_;
+};

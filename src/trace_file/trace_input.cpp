@@ -1,0 +1,257 @@
+// Trace input: every table is read by counting its lines, rewinding,
+// allocating the exact array and parsing. Loads the sender and receiver
+// traces, and builds the receiver frame table by writing rd_frame_dat and
+// loading it back. Every problem with an input ends the run before any
+// output file is touched, naming the file and, for a bad line, its number.
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "trace_file.h"
+
+namespace {
+
+constexpr size_t kBlock = size_t{1} << 20;
+constexpr size_t kMaxLineChars = 998;  // before the newline
+
+std::string reason() { return std::strerror(errno); }
+
+void rewind_or_fail(InputFile& in) {
+  if (std::fseek(in.fp, 0, SEEK_SET) != 0)
+    fail(in.path + ": cannot read it a second time: " + reason() +
+         " (give a regular file, not a pipe)");
+  std::clearerr(in.fp);
+}
+
+// Reads a stream line by line in large blocks; a line is handed out
+// without its newline.
+class LineReader {
+ public:
+  explicit LineReader(InputFile& in) : in_(in), buf_(new char[kBlock]) {}
+
+  bool next(const char*& begin, const char*& end) {
+    for (;;) {
+      char* base = buf_.get();
+      char* nl = static_cast<char*>(std::memchr(base + pos_, '\n', len_ - pos_));
+      if (nl != nullptr || (eof_ && pos_ < len_)) {
+        begin = base + pos_;
+        end = nl != nullptr ? nl : base + len_;
+        pos_ = nl != nullptr ? static_cast<size_t>(nl - base) + 1 : len_;
+        ++line_;
+        if (static_cast<size_t>(end - begin) > kMaxLineChars) too_long(line_);
+        return true;
+      }
+      if (eof_) return false;
+      size_t rest = len_ - pos_;
+      if (rest > kMaxLineChars) too_long(line_ + 1);
+      std::memmove(base, base + pos_, rest);
+      pos_ = 0;
+      len_ = rest;
+      size_t n = std::fread(base + len_, 1, kBlock - len_, in_.fp);
+      if (n == 0) {
+        if (std::ferror(in_.fp)) fail(in_.path + ": cannot read: " + reason());
+        eof_ = true;
+      }
+      len_ += n;
+    }
+  }
+
+  // The next line split at spaces into exactly `want` tokens (more are
+  // ignored); a line with fewer ends the run.
+  void next_tokens(int want, const char** tb, const char** te) {
+    const char* p;
+    const char* end;
+    if (!next(p, end)) fail(in_.path + ": the file changed while it was being read");
+    int found = 0;
+    for (;;) {
+      while (p < end && *p == ' ') ++p;
+      if (p == end) break;
+      const char* start = p;
+      while (p < end && *p != ' ') ++p;
+      if (found < want) {
+        tb[found] = start;
+        te[found] = p;
+      }
+      ++found;
+      if (found == want) return;
+    }
+    fail(where() + ": expected " + std::to_string(want) + " columns, found " +
+         std::to_string(found));
+  }
+
+ private:
+  std::string where() const { return in_.path + ":" + std::to_string(line_); }
+  [[noreturn]] void too_long(int64_t line) const {
+    fail(in_.path + ":" + std::to_string(line) + ": line longer than " +
+         std::to_string(kMaxLineChars) + " characters");
+  }
+
+  InputFile& in_;
+  std::unique_ptr<char[]> buf_;
+  size_t pos_ = 0;
+  size_t len_ = 0;
+  bool eof_ = false;
+  int64_t line_ = 0;
+};
+
+template <typename T>
+std::unique_ptr<T[]> allocate(int32_t count, const std::string& what) {
+  T* array = new (std::nothrow) T[static_cast<size_t>(count)];
+  if (array == nullptr)
+    fail(what + ": cannot allocate memory for " + std::to_string(count) + " records");
+  return std::unique_ptr<T[]>(array);
+}
+
+char* put_frame_row(char* out, int32_t frame, int32_t src, int32_t size) {
+  out = put_int_left16(out, frame);
+  *out++ = ' ';
+  out = put_int(out, src);
+  *out++ = ' ';
+  out = put_int(out, size);
+  *out++ = '\n';
+  return out;
+}
+
+// Rows the grouping writes: one per run of equal frame numbers, one for
+// the starting frame 0, and one per frame number skipped forward. Counted
+// on 64 bits and stopped as soon as the table could no longer be indexed.
+int64_t count_frame_rows(const RdRecord* list, int32_t count) {
+  int64_t rows = 1;
+  int32_t previous = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t frame = list[i].frame;
+    if (frame == previous) continue;
+    int64_t gap = static_cast<int64_t>(frame) - previous - 1;
+    rows += 1 + (gap > 0 ? gap : 0);
+    if (rows > INT32_MAX) return rows;
+    previous = frame;
+  }
+  return rows;
+}
+
+}  // namespace
+
+int32_t count_lines(InputFile& stream) {
+  // Seek first: a pipe cannot be read twice, and finding out after
+  // consuming it would be too late.
+  rewind_or_fail(stream);
+  std::unique_ptr<char[]> buf(new char[kBlock]);
+  int64_t lines = 0;
+  char last = '\n';
+  for (;;) {
+    size_t n = std::fread(buf.get(), 1, kBlock, stream.fp);
+    if (n == 0) {
+      if (std::ferror(stream.fp)) fail(stream.path + ": cannot read: " + reason());
+      break;
+    }
+    const char* p = buf.get();
+    const char* end = p + n;
+    while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p))))) {
+      ++lines;
+      ++p;
+    }
+    last = buf[n - 1];
+  }
+  // A last line without newline is a record too.
+  if (last != '\n') ++lines;
+  if (lines > INT32_MAX)
+    fail(stream.path + ": too many lines (more than " + std::to_string(INT32_MAX) + ")");
+  rewind_or_fail(stream);
+  return static_cast<int32_t>(lines);
+}
+
+void TraceFile::read_sd(int32_t src, InputFile& stream) {
+  int32_t count = count_lines(stream);
+  if (src < 0 || src > 2) return;
+  sd_list[src] = allocate<SdRecord>(count, stream.path);
+  sd_num[src] = count;
+  LineReader reader(stream);
+  const char* tb[6];
+  const char* te[6];
+  SdRecord* records = sd_list[src].get();
+  for (int32_t i = 0; i < count; ++i) {
+    reader.next_tokens(6, tb, te);
+    SdRecord& r = records[i];
+    r.time = parse_time(tb[0], te[0]);
+    r.col1 = parse_int32(tb[1], te[1]);
+    r.frame = parse_int32(tb[2], te[2]);
+    r.size = parse_int32(tb[3], te[3]);
+    r.col4 = parse_int32(tb[4], te[4]);
+    r.col5 = parse_int32(tb[5], te[5]);
+  }
+}
+
+void TraceFile::read_rd(InputFile& stream) {
+  int32_t count = count_lines(stream);
+  rd_list = allocate<RdRecord>(count, stream.path);
+  rd_num = count;
+  LineReader reader(stream);
+  const char* tb[5];
+  const char* te[5];
+  RdRecord* records = rd_list.get();
+  for (int32_t i = 0; i < count; ++i) {
+    reader.next_tokens(5, tb, te);
+    RdRecord& r = records[i];
+    r.time = parse_time(tb[0], te[0]);
+    r.src = parse_int32(tb[1], te[1]);
+    r.frame = parse_int32(tb[2], te[2]);
+    r.size = parse_int32(tb[3], te[3]);
+    r.col4 = parse_int32(tb[4], te[4]);
+  }
+  create_rd_frame_table();
+}
+
+void TraceFile::create_rd_frame_table() {
+  // The row count and the table come first, so that a table that cannot
+  // exist ends the run before rd_frame_dat is created.
+  const char* kName = "rd_frame_dat";
+  int64_t rows = count_frame_rows(rd_list.get(), rd_num);
+  if (rows > INT32_MAX)
+    fail(std::string(kName) + ": the receiver trace's frame numbers need more than " +
+         std::to_string(INT32_MAX) + " table rows");
+  std::unique_ptr<RdFrame[]> table = allocate<RdFrame>(static_cast<int32_t>(rows), kName);
+
+  rd_frame_fp.create(kName);
+  int32_t previous = 0;
+  int32_t source = -1;
+  uint32_t sum = 0;  // sizes wrap modulo 2^32
+  for (int32_t i = 0; i < rd_num; ++i) {
+    const RdRecord& r = rd_list[i];
+    if (r.frame == previous) {
+      sum += static_cast<uint32_t>(r.size);
+    } else {
+      rd_frame_fp.commit(put_frame_row(rd_frame_fp.reserve(), previous, source,
+                                       static_cast<int32_t>(sum)));
+      sum = static_cast<uint32_t>(r.size);
+      // Frames skipped forward arrived not at all: filled in with size 0
+      // and the source of the last packet before the gap.
+      for (int64_t f = int64_t{previous} + 1; f < r.frame; ++f)
+        rd_frame_fp.commit(put_frame_row(rd_frame_fp.reserve(), static_cast<int32_t>(f), source, 0));
+    }
+    source = r.src;
+    previous = r.frame;
+  }
+  rd_frame_fp.commit(put_frame_row(rd_frame_fp.reserve(), previous, source,
+                                   static_cast<int32_t>(sum)));
+  rd_frame_fp.close();
+
+  // The table is what the file holds: read it back, row for row.
+  InputFile back;
+  if (!back.open(kName)) fail(std::string(kName) + ": cannot reopen for reading: " + reason());
+  int32_t count = count_lines(back);
+  if (count != rows)
+    fail(std::string(kName) + ": holds " + std::to_string(count) + " rows where " +
+         std::to_string(rows) + " were written");
+  LineReader reader(back);
+  const char* tb[3];
+  const char* te[3];
+  for (int32_t i = 0; i < count; ++i) {
+    reader.next_tokens(3, tb, te);
+    table[i] = RdFrame{parse_int32(tb[0], te[0]), parse_int32(tb[1], te[1]),
+                       parse_int32(tb[2], te[2])};
+  }
+  back.close();
+  rd_frame_list = std::move(table);
+  rd_frame_num = count;
+}
