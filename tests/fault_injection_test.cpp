@@ -1,1 +1,76 @@
-#include <gtest/gtest.h>
+// Faults injected into real runs of the tool: outputs that cannot be
+// created or written, inputs that are outputs, bad input lines. Every run
+// ends with status 1 and one message naming the file, and no input changes.
+
+#include "test_support.h"
+
+namespace {
+
+const char* const kOutputs[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
+                                "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
+const char* const kIncomplete = "; the outputs of this run are incomplete\n";
+
+class FaultInjectionTest : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    inputs_ = {{"sd0", "0.1 0 0 100 0 0\n"}, {"sd1", "0.2 1 1 100 0 0\n"},
+               {"sd2", "0.3 2 2 100 0 0\n"}, {"rd", "0.5 0 0 100 0\n0.6 1 1 50 0\n0.7 2 3 9 0\n"}};
+  }
+  RunResult Run(std::vector<std::string> args = {"sd0", "sd1", "sd2", "rd"}) {
+    for (auto& [name, text] : inputs_) WriteFile(name, text);
+    RunResult r = RunTool(args);
+    EXPECT_EQ(1, r.status);
+    for (auto& [name, text] : inputs_) EXPECT_EQ(text, ReadFile(name)) << name << " changed";
+    return r;
+  }
+  std::vector<std::pair<std::string, std::string>> inputs_;
+};
+
+TEST_F(FaultInjectionTest, EachOutputBlockedByADirectory) {
+  for (const char* name : kOutputs) {
+    fs::create_directory(name);
+    std::string first = std::string(name) == "rd_frame_dat" ? "\n" : kIncomplete;
+    EXPECT_EQ(name + std::string(": cannot create: Is a directory") + first, Run().out);
+    for (const char* output : kOutputs) fs::remove(output);
+  }
+}
+
+TEST_F(FaultInjectionTest, EachOutputOnAFullDisk) {
+  for (const char* name : kOutputs) {
+    fs::create_symlink("/dev/full", name);
+    EXPECT_EQ(name + std::string(": cannot write: No space left on device") + kIncomplete, Run().out);
+    for (const char* output : kOutputs) fs::remove(output);
+  }
+}
+
+TEST_F(FaultInjectionTest, InputThatIsAnOutputIsRefusedBeforeAnythingIsCreated) {
+  inputs_.push_back({"sd_trace", "0.1 0 0 100 0 0\n"});
+  EXPECT_EQ("input file sd_trace is the output file sd_trace of this run; refusing to overwrite it\n",
+            Run({"sd0", "sd1", "sd_trace", "rd"}).out);
+  fs::create_hard_link("rd", "rd_frame_dat");
+  EXPECT_EQ("input file rd is the output file rd_frame_dat of this run; refusing to overwrite it\n",
+            Run().out);
+  EXPECT_FALSE(Exists("rd_trace"));
+}
+
+TEST_F(FaultInjectionTest, FrameJumpBeyondTheTableEndsAtOnce) {
+  inputs_[3].second = "0.5 0 0 100 0\n0.6 0 2147483647 1 0\n";
+  EXPECT_EQ("rd_frame_dat: the receiver trace's frame numbers need more than 2147483647 table rows\n",
+            Run().out);
+  EXPECT_FALSE(Exists("rd_frame_dat"));
+}
+
+TEST_F(FaultInjectionTest, BadInputLinesEndTheRunBeforeAnyOutput) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"0.1 0 0 100 0 " + std::string(5000, '7') + "\n", "sd0:1: line longer than 998 characters\n"},
+      {"0.1 0 0 100 0 0\n\n", "sd0:2: expected 6 columns, found 0\n"},
+      {"0.1 0 0", "sd0:1: expected 6 columns, found 3\n"}};
+  for (auto& [text, message] : cases) {
+    inputs_[0].second = text;
+    EXPECT_EQ(message, Run().out);
+    for (const char* name : kOutputs) EXPECT_FALSE(Exists(name)) << name;
+  }
+}
+
+}  // namespace

@@ -1,1 +1,105 @@
-#include <gtest/gtest.h>
+// Number conversions against the C library they must equal, byte for byte
+// and bit for bit, whatever the locale of the process.
+
+#include <locale.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "test_support.h"
+
+namespace {
+
+int32_t Int(const std::string& s) { return parse_int32(s.data(), s.data() + s.size()); }
+double Time(const std::string& s) { return parse_time(s.data(), s.data() + s.size()); }
+
+std::string Printf(const char* format, double value) {
+  locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
+  locale_t old = uselocale(c);
+  char buf[512];
+  std::snprintf(buf, sizeof buf, format, value);
+  uselocale(old);
+  freelocale(c);
+  return buf;
+}
+std::string PutTime(double v) {
+  char buf[512];
+  return std::string(buf, put_time_left16(buf, v));
+}
+double Strtod(const std::string& s) {
+  locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
+  double v = strtod_l(s.c_str(), nullptr, c);
+  freelocale(c);
+  return v;
+}
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(Numbers, IntegersAreBase10ClampedAndStopAtNonDigits) {
+  EXPECT_EQ(12, Int("12abc"));
+  EXPECT_EQ(0, Int("abc"));
+  EXPECT_EQ(0, Int(""));
+  EXPECT_EQ(-42, Int("\t-42"));
+  EXPECT_EQ(7, Int("+7\r"));
+  EXPECT_EQ(10, Int("010"));
+  EXPECT_EQ(INT32_MAX, Int("2147483648"));
+  EXPECT_EQ(INT32_MIN, Int("-99999999999999999999999"));
+  EXPECT_EQ(INT32_MIN, Int("-2147483648"));
+  EXPECT_EQ(0, Int("- 5"));
+}
+
+TEST(Numbers, IntegersPrintLikePrintf) {
+  for (int32_t v : {0, 7, -7, 9999, INT32_MAX, INT32_MIN}) {
+    char buf[64], want[64];
+    std::snprintf(want, sizeof want, "%-16d|%d", v, v);
+    char* end = put_int_left16(buf, v);
+    *end++ = '|';
+    EXPECT_EQ(want, std::string(buf, put_int(end, v)));
+  }
+}
+
+TEST(Numbers, TimesReadExactlyAsStrtod) {
+  std::vector<std::string> cases = {
+      "1.5", "0.000001", "-0", "12.345678", "9007199254740993", "0.1e3", "1e400", "0x1p-3",
+      "inf", "-nan", "INFINITY", ".5", "5.", ".", "-", "abc", "1.5.3", "1e", "3.14159265358979323846",
+      "123456789012345678901234567890", "0.00000000000000000000000123", "1,5", "\t2.25"};
+  std::mt19937_64 rng(1);
+  for (int i = 0; i < 20000; ++i) {  // plain decimals of every length
+    std::string s = std::to_string(rng() % 100000000000ull);
+    s.insert(rng() % (s.size() + 1), ".");
+    if (rng() % 2) s.insert(s.begin(), '-');
+    cases.push_back(s);
+  }
+  for (const std::string& s : cases) EXPECT_TRUE(SameBits(Strtod(s), Time(s))) << s;
+}
+
+TEST(Numbers, TimesPrintExactlyAsPrintf) {
+  std::vector<double> cases = {0.0, -0.0, 1.5, 0.0000005, 0.0000015, 2.5e-7, -1e-9, 1e13,
+                               9.9999999999999e12, 1e300, -1e20, 5e-324, 123456.1234565,
+                               HUGE_VAL, -HUGE_VAL, NAN, -NAN};
+  std::mt19937_64 rng(2);
+  for (int i = 0; i < 20000; ++i) {
+    double v;
+    uint64_t bits = rng();
+    std::memcpy(&v, &bits, sizeof v);
+    cases.push_back(v);
+    cases.push_back(static_cast<double>(rng() % 100000000000ull) / 1e6);
+    cases.push_back(std::ldexp(static_cast<double>(rng() % 1000000), -20));  // exact halves
+  }
+  for (double v : cases) EXPECT_EQ(Printf("%-16f", v), PutTime(v)) << Printf("%.17g", v);
+}
+
+TEST(Numbers, CommaDecimalLocaleChangesNothing) {
+  if (setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "de_DE.UTF-8 not installed";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f", 1.5);
+  std::string localized = buf;
+  EXPECT_EQ(1.5, Time("1.5"));
+  EXPECT_EQ("1.500000        ", PutTime(1.5));
+  EXPECT_EQ(0.0025, Time("2.5e-3"));  // through the C library
+  EXPECT_EQ("100000000000000000000.000000", PutTime(1e20));
+  setlocale(LC_ALL, "C");
+  EXPECT_EQ("1,5", localized);  // the locale was really in force
+}
+
+}  // namespace

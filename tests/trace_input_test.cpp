@@ -1,1 +1,86 @@
-#include <gtest/gtest.h>
+// Line-counted reading of the sender traces and the problems that end a
+// run before any output exists.
+
+#include "test_support.h"
+
+namespace {
+
+class TraceInputTest : public ScratchTest {
+ protected:
+  int32_t Count(const std::string& text) {
+    WriteFile("t", text);
+    InputFile in;
+    EXPECT_TRUE(in.open("t"));
+    return count_lines(in);
+  }
+  // Loads text as the trace of source 1; returns the message that ended the run, if any.
+  std::string Load(const std::string& text) {
+    WriteFile("sd1.txt", text);
+    InputFile in;
+    EXPECT_TRUE(in.open("sd1.txt"));
+    return EndMessage([&] { trace.read_sd(1, in); });
+  }
+  TraceFile trace;
+};
+
+TEST_F(TraceInputTest, CountsEveryLineALastOneWithoutNewlineIncluded) {
+  EXPECT_EQ(3, Count("a\nb\nc\n"));
+  EXPECT_EQ(3, Count("a\nb\nc"));
+  EXPECT_EQ(0, Count(""));
+  EXPECT_EQ(2, Count("\n\n"));
+  EXPECT_EQ(1, Count(std::string(3 << 20, 'x')));  // across read blocks
+}
+
+TEST_F(TraceInputTest, LoadsColumnsIgnoringExtraTokensAndRunsOfSpaces) {
+  ASSERT_EQ("", Load("0.5 9 3 600 7 8 99\n   1.25  1   4 12abc x -5\n2 0 5 100 0 1"));
+  ASSERT_EQ(3, trace.sd_num[1]);
+  const SdRecord& a = trace.sd_list[1][0];
+  EXPECT_EQ(0.5, a.time);
+  EXPECT_EQ(9, a.col1);
+  EXPECT_EQ(3, a.frame);
+  EXPECT_EQ(600, a.size);
+  EXPECT_EQ(7, a.col4);
+  EXPECT_EQ(8, a.col5);
+  const SdRecord& b = trace.sd_list[1][1];
+  EXPECT_EQ(1.25, b.time);
+  EXPECT_EQ(12, b.size);
+  EXPECT_EQ(0, b.col4);
+  EXPECT_EQ(-5, b.col5);
+  EXPECT_EQ(5, trace.sd_list[1][2].frame);  // loaded without a final newline
+}
+
+TEST_F(TraceInputTest, WindowsLineEndsParse) {
+  ASSERT_EQ("", Load("1.5 0 2 100 3 4\r\n"));
+  EXPECT_EQ(4, trace.sd_list[1][0].col5);
+}
+
+TEST_F(TraceInputTest, MalformedLinesEndTheRunNamingFileAndLine) {
+  EXPECT_EQ("sd1.txt:2: expected 6 columns, found 3", Load("1 0 0 1 1 1\n1 2 3\n"));
+  EXPECT_EQ("sd1.txt:1: expected 6 columns, found 0", Load("\n"));
+  EXPECT_EQ("sd1.txt:2: expected 6 columns, found 0", Load("1 0 0 1 1 1\n   \n"));
+  EXPECT_EQ("sd1.txt:1: expected 6 columns, found 1", Load("1\t0\t0\t1\t1\t1\n"));
+  EXPECT_EQ("sd1.txt:1: expected 6 columns, found 5", Load("1 0 0 1 1 \n"));
+  std::string longest = "1 0 0 1 1 " + std::string(988, '1');
+  EXPECT_EQ("", Load(longest + "\n" + longest));
+  EXPECT_EQ("sd1.txt:2: line longer than 998 characters", Load("1 0 0 1 1 1\n" + longest + "1\n"));
+  EXPECT_EQ("sd1.txt:1: line longer than 998 characters", Load(longest + "1"));
+}
+
+TEST_F(TraceInputTest, PipeCannotBeReadTwice) {
+  InputFile in;
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  in.fp = fdopen(fds[0], "r");
+  in.path = "pipe";
+  close(fds[1]);
+  EXPECT_EQ("pipe: cannot read it a second time: Illegal seek (give a regular file, not a pipe)",
+            EndMessage([&] { trace.read_sd(0, in); }));
+}
+
+TEST_F(TraceInputTest, DirectoryIsNoInput) {
+  InputFile in;
+  EXPECT_FALSE(in.open("."));
+  EXPECT_FALSE(in.open("missing"));
+}
+
+}  // namespace
