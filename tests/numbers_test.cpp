@@ -48,6 +48,22 @@ TEST(Numbers, IntegersAreBase10ClampedAndStopAtNonDigits) {
   EXPECT_EQ(0, Int("- 5"));
 }
 
+TEST(Numbers, FastIntegerPathAgreesWithStrtol) {
+  std::mt19937_64 rng(4);
+  const char alphabet[] = "0123456789-+ x\t";
+  for (int i = 0; i < 200000; ++i) {
+    std::string s(rng() % 14, '0');
+    for (char& c : s) c = rng() % 4 ? static_cast<char>('0' + rng() % 10) : alphabet[rng() % 15];
+    long want = std::clamp<long>(std::strtol(s.c_str(), nullptr, 10), INT32_MIN, INT32_MAX);
+    EXPECT_EQ(want, Int(s)) << s;
+    int32_t fast;
+    const char* stop = scan_int32(s.data(), s.data() + s.size(), &fast);
+    if (stop != nullptr) {
+      EXPECT_EQ(want, fast) << s;
+    }
+  }
+}
+
 TEST(Numbers, IntegersPrintLikePrintf) {
   for (int32_t v : {0, 7, -7, 9999, INT32_MAX, INT32_MIN}) {
     char buf[64], want[64];
@@ -65,12 +81,19 @@ TEST(Numbers, TimesReadExactlyAsStrtod) {
       "123456789012345678901234567890", "0.00000000000000000000000123", "1,5", "\t2.25"};
   std::mt19937_64 rng(1);
   for (int i = 0; i < 20000; ++i) {  // plain decimals of every length
-    std::string s = std::to_string(rng() % 100000000000ull);
-    s.insert(rng() % (s.size() + 1), ".");
-    if (rng() % 2) s.insert(s.begin(), '-');
-    cases.push_back(s);
+    std::string d = std::to_string(rng() % 100000000000ull);
+    int cut = static_cast<int>(rng() % (d.size() + 1));
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s%.*s.%s", rng() % 2 ? "-" : "", cut, d.c_str(), d.c_str() + cut);
+    cases.push_back(buf);
   }
-  for (const std::string& s : cases) EXPECT_TRUE(SameBits(Strtod(s), Time(s))) << s;
+  for (const std::string& s : cases) {
+    EXPECT_TRUE(SameBits(Strtod(s), Time(s))) << s;
+    // Tokens are read in place, with the rest of the line after them.
+    if (!s.empty()) {
+      EXPECT_TRUE(SameBits(Strtod(s), Time(s + " 12345678 9"))) << s;
+    }
+  }
 }
 
 TEST(Numbers, TimesPrintExactlyAsPrintf) {

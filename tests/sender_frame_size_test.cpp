@@ -8,7 +8,7 @@ class SenderFrameSizeTest : public ScratchTest {
  protected:
   void Sender(int src, const std::vector<std::pair<int32_t, int32_t>>& frame_size) {
     trace.sd_num[src] = static_cast<int32_t>(frame_size.size());
-    trace.sd_list[src].reset(new SdRecord[frame_size.size()]);
+    trace.sd_list[src] = allocate_array<SdRecord>(frame_size.size());
     for (size_t i = 0; i < frame_size.size(); ++i)
       trace.sd_list[src][i] = SdRecord{1.0, 0, frame_size[i].first, frame_size[i].second, 0, 0};
   }

@@ -7,9 +7,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "trace_file.h"
+
+void ArrayFree::operator()(void* p) const { std::free(p); }
+
+void* allocate_bytes(size_t count, size_t size) {
+  if (size != 0 && count > SIZE_MAX / size) return nullptr;
+  size_t bytes = count * size;
+  return std::malloc(bytes == 0 ? 1 : bytes);
+}
 
 bool InputFile::open(const char* name) {
   close();

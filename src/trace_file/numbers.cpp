@@ -41,6 +41,50 @@ constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 
 }  // namespace
 
+namespace {
+
+// Digit values of up to 8 leading ASCII digits at p, eight bytes at a time:
+// returns how many bytes are digits (8 when all are) and their value.
+int eight_digits(const char* p, uint64_t* value) {
+  uint64_t chunk;
+  std::memcpy(&chunk, p, 8);
+  uint64_t sub = chunk - 0x3030303030303030ull;
+  // A byte is no digit when byte - '0' wraps or exceeds 9. Borrows and
+  // carries only reach bytes above the first non-digit, which are dropped.
+  uint64_t nondigit = (sub | (sub + 0x7676767676767676ull)) & 0x8080808080808080ull;
+  int count = nondigit == 0 ? 8 : __builtin_ctzll(nondigit) / 8;
+  if (count == 0) return 0;
+  // Leading zero digits in place of the dropped bytes, then combine pairs,
+  // quads and the two halves.
+  uint64_t v = sub << (8 * (8 - count));
+  v = (v * 10) + (v >> 8);
+  v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+       (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+      32;
+  *value = v;
+  return count;
+}
+
+}  // namespace
+
+const char* scan_int32(const char* p, const char* end, int32_t* out) {
+  bool negative = p < end && *p == '-';
+  const char* digits = p + negative;
+  const char* q = digits;
+  uint64_t value = 0;
+  int count = end - q >= 8 ? eight_digits(q, &value) : 0;
+  q += count;
+  if (count == 0 || count == 8) {
+    while (q < end && is_digit(*q) && q - digits < 10) value = value * 10 + static_cast<uint64_t>(*q++ - '0');
+  }
+  if (q == digits || (q < end && is_digit(*q))) return nullptr;  // none, or too many
+  int64_t signed_value = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+  *out = signed_value > INT32_MAX   ? INT32_MAX
+         : signed_value < INT32_MIN ? INT32_MIN
+                                    : static_cast<int32_t>(signed_value);
+  return q;
+}
+
 int32_t parse_int32(const char* p, const char* end) {
   while (p < end && is_c_space(*p)) ++p;
   bool negative = false;
@@ -60,15 +104,29 @@ int32_t parse_int32(const char* p, const char* end) {
   return static_cast<int32_t>(value);
 }
 
-double parse_time(const char* begin, const char* end) {
-  // Fast path: [sign] digits [. digits] with at most 19 significant digits
-  // whose value fits in 53 bits and at most 22 decimals: one correctly
-  // rounded division of two exact doubles, the same value strtod gives.
+const char* scan_time(const char* begin, const char* end, double* out) {
+  // [sign] digits [. digits] with at most 19 significant digits whose
+  // value fits in 53 bits and at most 22 decimals: one correctly rounded
+  // division of two exact doubles, the same value strtod gives.
   const char* p = begin;
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) {
     negative = *p == '-';
     ++p;
+  }
+  // Commonest of all, "1234.567890": both parts at once, 8 bytes at a time.
+  uint64_t whole, fraction;
+  int n = end - p >= 8 ? eight_digits(p, &whole) : 0;
+  if (n > 0 && n < 8 && p[n] == '.' && end - (p + n + 1) >= 8) {
+    const char* f = p + n + 1;
+    int m = eight_digits(f, &fraction);
+    const char* stop = f + m;
+    if (m > 0 && m < 8 && *stop != 'e' && *stop != 'E' && *stop != 'x' && *stop != 'X') {
+      static constexpr uint64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+      double value = static_cast<double>(whole * kScale[m] + fraction) / kPow10[m];  // < 2^53
+      *out = negative ? -value : value;
+      return stop;
+    }
   }
   uint64_t mantissa = 0;
   int digits = 0;
@@ -77,7 +135,7 @@ double parse_time(const char* begin, const char* end) {
   for (; p < end && is_digit(*p); ++p) {
     any_digit = true;
     if (mantissa == 0 && *p == '0') continue;
-    if (++digits > 19) return strtod_c(begin, end);
+    if (++digits > 19) return nullptr;
     mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
   }
   if (p < end && *p == '.') {
@@ -85,16 +143,62 @@ double parse_time(const char* begin, const char* end) {
       any_digit = true;
       ++decimals;
       if (mantissa == 0 && *p == '0') continue;
-      if (++digits > 19) return strtod_c(begin, end);
+      if (++digits > 19) return nullptr;
       mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
     }
   }
   bool plain = any_digit && decimals <= 22 && mantissa <= (uint64_t{1} << 53) &&
                (p == end || (*p != 'e' && *p != 'E' && *p != 'x' && *p != 'X'));
-  if (!plain) return strtod_c(begin, end);
+  if (!plain) return nullptr;
   double value = static_cast<double>(mantissa) / kPow10[decimals];
-  return negative ? -value : value;
+  *out = negative ? -value : value;
+  return p;
 }
+
+double parse_time(const char* begin, const char* end) {
+  double value;
+  if (scan_time(begin, end, &value) != nullptr) return value;
+  return strtod_c(begin, end);
+}
+
+namespace {
+
+// "00" "01" ... "99": two digits per division.
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs kPairs;
+
+int digit_count(uint64_t value) {
+  int n = 1;
+  for (; value >= 10000; value /= 10000) n += 4;
+  return n + (value >= 10) + (value >= 100) + (value >= 1000);
+}
+
+char* put_unsigned(char* out, uint64_t value) {
+  // Written from the end backwards, straight into place.
+  char* end = out + digit_count(value);
+  char* p = end;
+  while (value >= 100) {
+    p -= 2;
+    std::memcpy(p, kPairs.text + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (value >= 10) {
+    std::memcpy(p - 2, kPairs.text + 2 * value, 2);
+  } else {
+    p[-1] = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
+}  // namespace
 
 char* put_int(char* out, int32_t value) {
   uint32_t magnitude = static_cast<uint32_t>(value);
@@ -102,14 +206,7 @@ char* put_int(char* out, int32_t value) {
     *out++ = '-';
     magnitude = 0u - magnitude;
   }
-  char digits[10];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  while (n > 0) *out++ = digits[--n];
-  return out;
+  return put_unsigned(out, magnitude);
 }
 
 namespace {
@@ -135,40 +232,31 @@ char* put_int_left16(char* out, int32_t value) {
 }
 
 char* put_time(char* out, double value) {
-  double magnitude = std::fabs(value);
-  if (!(magnitude < 1e13)) return put_time_printf(out, value);
-  // value = m * 2^-s exactly; value * 10^6 rounded half to even is
+  if (!(std::fabs(value) < 1e13)) return put_time_printf(out, value);
+  // value = m * 2^-shift exactly; value * 10^6 rounded half to even is
   // what printf's "%f" prints, computed here on 128-bit integers.
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t m = bits & ((uint64_t{1} << 52) - 1);
+  if (biased != 0) m |= uint64_t{1} << 52;
+  int shift = biased != 0 ? 1075 - biased : 1074;  // > 8 below 1e13
   uint64_t micros = 0;
-  if (magnitude != 0) {
-    int exponent = 0;
-    double fraction = std::frexp(magnitude, &exponent);
-    uint64_t m = static_cast<uint64_t>(std::ldexp(fraction, 53));
-    int shift = 53 - exponent;  // > 0 since magnitude < 2^53
-    if (shift < 128) {
-      unsigned __int128 scaled = static_cast<unsigned __int128>(m) * 1000000u;
-      unsigned __int128 q = scaled >> shift;
-      unsigned __int128 rest = scaled - (q << shift);
-      unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-      if (rest > half || (rest == half && (q & 1) != 0)) ++q;
-      micros = static_cast<uint64_t>(q);
-    }
+  if (m != 0 && shift < 128) {
+    unsigned __int128 scaled = static_cast<unsigned __int128>(m) * 1000000u;
+    unsigned __int128 q = scaled >> shift;
+    unsigned __int128 rest = scaled - (q << shift);
+    unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+    micros = static_cast<uint64_t>(q);
   }
-  if (std::signbit(value)) *out++ = '-';
-  uint64_t whole = micros / 1000000;
-  uint32_t frac = static_cast<uint32_t>(micros % 1000000);
-  char digits[20];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + whole % 10);
-    whole /= 10;
-  } while (whole != 0);
-  while (n > 0) *out++ = digits[--n];
+  if (bits >> 63) *out++ = '-';
+  out = put_unsigned(out, micros / 1000000);
   *out++ = '.';
-  for (int i = 5; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + frac % 10);
-    frac /= 10;
-  }
+  uint32_t frac = static_cast<uint32_t>(micros % 1000000);
+  std::memcpy(out, kPairs.text + 2 * (frac / 10000), 2);
+  std::memcpy(out + 2, kPairs.text + 2 * (frac / 100 % 100), 2);
+  std::memcpy(out + 4, kPairs.text + 2 * (frac % 100), 2);
   return out + 6;
 }
 

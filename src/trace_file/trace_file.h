@@ -39,6 +39,23 @@ struct RdFrame {
   int32_t size;  // summed size, wrapping modulo 2^32
 };
 
+// ---------------------------------------------------------------- arrays
+
+// Arrays of records, allocated once at their exact size and released only
+// by the process exit (or in tests).
+struct ArrayFree {
+  void operator()(void* p) const;
+};
+template <typename T>
+using Array = std::unique_ptr<T[], ArrayFree>;
+// Uninitialised room for count elements of size bytes; null when the size
+// overflows or memory is short.
+void* allocate_bytes(size_t count, size_t size);
+template <typename T>
+Array<T> allocate_array(size_t count) {
+  return Array<T>(static_cast<T*>(allocate_bytes(count, sizeof(T))));
+}
+
 // ---------------------------------------------------------------- files
 
 // An input trace: its open stream and the path that names it in messages.
@@ -83,6 +100,10 @@ class OutFile {
 int32_t parse_int32(const char* begin, const char* end);
 // Exactly what the C library's strtod gives in the C locale.
 double parse_time(const char* begin, const char* end);
+// Fast paths of the two: a plain number at p, read up to where it stops
+// (returned); nullptr when the number is not plain and needs parse_*.
+const char* scan_int32(const char* p, const char* end, int32_t* out);
+const char* scan_time(const char* p, const char* end, double* out);
 // Append printf's "%d", "%-16d", "%f" and "%-16f"; return the new end.
 char* put_int(char* out, int32_t value);
 char* put_int_left16(char* out, int32_t value);
@@ -116,8 +137,8 @@ int32_t count_lines(InputFile& stream);
 // touches only its own records. start[f]..start[f+1] index into pos.
 struct FrameIndex {
   uint32_t rows = 0;
-  std::unique_ptr<uint32_t[]> start;
-  std::unique_ptr<uint32_t[]> pos;
+  Array<uint32_t> start;
+  Array<uint32_t> pos;  // empty when the trace is in frame order already
 };
 
 class TraceFile {
@@ -141,9 +162,9 @@ class TraceFile {
   void write_lost(uint32_t src, uint32_t frame);
   void compare();
 
-  std::unique_ptr<SdRecord[]> sd_list[3];
-  std::unique_ptr<RdRecord[]> rd_list;
-  std::unique_ptr<RdFrame[]> rd_frame_list;
+  Array<SdRecord> sd_list[3];
+  Array<RdRecord> rd_list;
+  Array<RdFrame> rd_frame_list;
   OutFile rd_trace_fp;
   OutFile sd_trace_fp;
   OutFile rd_frame_fp;

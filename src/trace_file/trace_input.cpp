@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <new>
 
 #include "trace_file.h"
 
@@ -57,28 +56,52 @@ class LineReader {
     }
   }
 
-  // The next line split at spaces into exactly `want` tokens (more are
-  // ignored); a line with fewer ends the run.
-  void next_tokens(int want, const char** tb, const char** te) {
-    const char* p;
-    const char* end;
-    if (!next(p, end)) fail(in_.path + ": the file changed while it was being read");
-    int found = 0;
-    for (;;) {
-      while (p < end && *p == ' ') ++p;
-      if (p == end) break;
-      const char* start = p;
-      while (p < end && *p != ' ') ++p;
-      if (found < want) {
-        tb[found] = start;
-        te[found] = p;
-      }
-      ++found;
-      if (found == want) return;
+  // Reads the columns of the next line in order, each token converted
+  // where it stands; a line with too few ends the run.
+  class Fields {
+   public:
+    Fields(LineReader& reader, int want) : reader_(reader), want_(want) {
+      if (!reader.next(p_, end_)) fail(reader.in_.path + ": the file changed while it was being read");
     }
-    fail(where() + ": expected " + std::to_string(want) + " columns, found " +
-         std::to_string(found));
-  }
+    int32_t int32() {
+      int32_t value;
+      const char* start = token();
+      const char* stop = scan_int32(start, end_, &value);
+      if (!complete(stop)) value = parse_int32(start, stop = token_end(start));
+      p_ = stop;
+      return value;
+    }
+    double time() {
+      double value;
+      const char* start = token();
+      const char* stop = scan_time(start, end_, &value);
+      if (!complete(stop)) value = parse_time(start, stop = token_end(start));
+      p_ = stop;
+      return value;
+    }
+
+   private:
+    const char* token() {
+      while (p_ < end_ && *p_ == ' ') ++p_;
+      if (p_ == end_)
+        fail(reader_.where() + ": expected " + std::to_string(want_) + " columns, found " +
+             std::to_string(found_));
+      ++found_;
+      return p_;
+    }
+    // A plain number that fills its token; anything else goes, as a whole
+    // token, to the general conversion.
+    bool complete(const char* stop) const { return stop != nullptr && (stop == end_ || *stop == ' '); }
+    const char* token_end(const char* p) const {
+      while (p < end_ && *p != ' ') ++p;
+      return p;
+    }
+    LineReader& reader_;
+    int want_;
+    int found_ = 0;
+    const char* p_;
+    const char* end_;
+  };
 
  private:
   std::string where() const { return in_.path + ":" + std::to_string(line_); }
@@ -96,11 +119,10 @@ class LineReader {
 };
 
 template <typename T>
-std::unique_ptr<T[]> allocate(int32_t count, const std::string& what) {
-  T* array = new (std::nothrow) T[static_cast<size_t>(count)];
-  if (array == nullptr)
-    fail(what + ": cannot allocate memory for " + std::to_string(count) + " records");
-  return std::unique_ptr<T[]>(array);
+Array<T> allocate(int32_t count, const std::string& what) {
+  Array<T> array = allocate_array<T>(static_cast<size_t>(count));
+  if (!array) fail(what + ": cannot allocate memory for " + std::to_string(count) + " records");
+  return array;
 }
 
 char* put_frame_row(char* out, int32_t frame, int32_t src, int32_t size) {
@@ -167,18 +189,16 @@ void TraceFile::read_sd(int32_t src, InputFile& stream) {
   sd_list[src] = allocate<SdRecord>(count, stream.path);
   sd_num[src] = count;
   LineReader reader(stream);
-  const char* tb[6];
-  const char* te[6];
   SdRecord* records = sd_list[src].get();
   for (int32_t i = 0; i < count; ++i) {
-    reader.next_tokens(6, tb, te);
+    LineReader::Fields f(reader, 6);
     SdRecord& r = records[i];
-    r.time = parse_time(tb[0], te[0]);
-    r.col1 = parse_int32(tb[1], te[1]);
-    r.frame = parse_int32(tb[2], te[2]);
-    r.size = parse_int32(tb[3], te[3]);
-    r.col4 = parse_int32(tb[4], te[4]);
-    r.col5 = parse_int32(tb[5], te[5]);
+    r.time = f.time();
+    r.col1 = f.int32();
+    r.frame = f.int32();
+    r.size = f.int32();
+    r.col4 = f.int32();
+    r.col5 = f.int32();
   }
 }
 
@@ -187,17 +207,15 @@ void TraceFile::read_rd(InputFile& stream) {
   rd_list = allocate<RdRecord>(count, stream.path);
   rd_num = count;
   LineReader reader(stream);
-  const char* tb[5];
-  const char* te[5];
   RdRecord* records = rd_list.get();
   for (int32_t i = 0; i < count; ++i) {
-    reader.next_tokens(5, tb, te);
+    LineReader::Fields f(reader, 5);
     RdRecord& r = records[i];
-    r.time = parse_time(tb[0], te[0]);
-    r.src = parse_int32(tb[1], te[1]);
-    r.frame = parse_int32(tb[2], te[2]);
-    r.size = parse_int32(tb[3], te[3]);
-    r.col4 = parse_int32(tb[4], te[4]);
+    r.time = f.time();
+    r.src = f.int32();
+    r.frame = f.int32();
+    r.size = f.int32();
+    r.col4 = f.int32();
   }
   create_rd_frame_table();
 }
@@ -210,7 +228,7 @@ void TraceFile::create_rd_frame_table() {
   if (rows > INT32_MAX)
     fail(std::string(kName) + ": the receiver trace's frame numbers need more than " +
          std::to_string(INT32_MAX) + " table rows");
-  std::unique_ptr<RdFrame[]> table = allocate<RdFrame>(static_cast<int32_t>(rows), kName);
+  Array<RdFrame> table = allocate<RdFrame>(static_cast<int32_t>(rows), kName);
 
   rd_frame_fp.create(kName);
   int32_t previous = 0;
@@ -244,12 +262,12 @@ void TraceFile::create_rd_frame_table() {
     fail(std::string(kName) + ": holds " + std::to_string(count) + " rows where " +
          std::to_string(rows) + " were written");
   LineReader reader(back);
-  const char* tb[3];
-  const char* te[3];
   for (int32_t i = 0; i < count; ++i) {
-    reader.next_tokens(3, tb, te);
-    table[i] = RdFrame{parse_int32(tb[0], te[0]), parse_int32(tb[1], te[1]),
-                       parse_int32(tb[2], te[2])};
+    LineReader::Fields f(reader, 3);
+    RdFrame& row = table[i];
+    row.frame = f.int32();
+    row.src = f.int32();
+    row.size = f.int32();
   }
   back.close();
   rd_frame_list = std::move(table);

@@ -3,7 +3,6 @@
 // once, so each frame costs only its own packets and a run stays linear.
 
 #include <algorithm>
-#include <new>
 
 #include "trace_file.h"
 
@@ -20,25 +19,39 @@ int32_t next_id(int32_t& id) {
   return current;
 }
 
-std::unique_ptr<uint32_t[]> allocate_index(size_t count) {
-  uint32_t* array = new (std::nothrow) uint32_t[count];
-  if (array == nullptr) fail("cannot allocate memory to group the traces by frame");
-  return std::unique_ptr<uint32_t[]>(array);
+Array<uint32_t> allocate_index(size_t count) {
+  Array<uint32_t> array = allocate_array<uint32_t>(count);
+  if (!array) fail("cannot allocate memory to group the traces by frame");
+  return array;
 }
 
 // Counting sort of record positions by frame number over [0, rows): the
-// records of a frame keep their trace order.
+// records of a frame keep their trace order. A trace already in frame order
+// (the usual case) needs only the frames' starts.
 template <typename Record>
 void index_by_frame(FrameIndex& index, const Record* list, int32_t count, uint32_t rows) {
   index.rows = rows;
   index.start = allocate_index(size_t{rows} + 1);
+  index.pos.reset();
   uint32_t* start = index.start.get();
   std::fill(start, start + rows + 1, 0u);
+  // In order: the table's records come first, by frame; records outside
+  // the table (frames sent after the last received one) only after them.
+  bool in_order = true;
+  bool outside_seen = false;
+  uint32_t last = 0;
   for (int32_t i = 0; i < count; ++i) {
     uint32_t f = static_cast<uint32_t>(list[i].frame);
-    if (f < rows) ++start[f + 1];
+    if (f >= rows) {
+      outside_seen = true;
+      continue;
+    }
+    in_order = in_order && !outside_seen && f >= last;
+    last = f;
+    ++start[f + 1];
   }
   for (uint32_t f = 0; f < rows; ++f) start[f + 1] += start[f];
+  if (in_order) return;
   index.pos = allocate_index(start[rows]);
   uint32_t* pos = index.pos.get();
   // Fill by advancing each frame's start, then shift the starts back.
@@ -56,7 +69,12 @@ template <typename Record, typename Fn>
 void for_each_in_frame(const FrameIndex& index, const Record* list, int32_t count,
                        uint32_t frame, Fn fn) {
   if (index.start && frame < index.rows) {
-    for (uint32_t k = index.start[frame]; k < index.start[frame + 1]; ++k) fn(list[index.pos[k]]);
+    uint32_t begin = index.start[frame], end = index.start[frame + 1];
+    if (index.pos) {
+      for (uint32_t k = begin; k < end; ++k) fn(list[index.pos[k]]);
+    } else {
+      for (uint32_t k = begin; k < end; ++k) fn(list[k]);
+    }
     return;
   }
   for (int32_t i = 0; i < count; ++i)
