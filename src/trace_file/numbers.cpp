@@ -211,25 +211,29 @@ char* put_int(char* out, int32_t value) {
 
 namespace {
 
-char* pad_to_16(char* begin, char* end) {
-  while (end - begin < 16) *end++ = ' ';
-  return end;
+// Left-justified in 16 columns: spaces go down first, the value over them.
+template <typename Put, typename Value>
+char* left16(char* out, Put put, Value value) {
+  std::memset(out, ' ', 16);
+  char* end = put(out, value);
+  return end - out < 16 ? out + 16 : end;
 }
 
 // Wide or non-finite values: printf itself, with the C locale for this
 // thread only, so the process locale is never touched.
 char* put_time_printf(char* out, double value) {
+  char text[400];  // the widest double in "%f" takes 317 bytes
   locale_t previous = uselocale(c_locale());
-  int n = std::snprintf(out, 400, "%f", value);
+  int n = std::snprintf(text, sizeof text, "%f", value);
   uselocale(previous);
-  return out + (n > 0 ? n : 0);
+  size_t length = n > 0 ? static_cast<size_t>(n) : 0;
+  std::memcpy(out, text, length);  // without the terminator: out may be padded already
+  return out + length;
 }
 
 }  // namespace
 
-char* put_int_left16(char* out, int32_t value) {
-  return pad_to_16(out, put_int(out, value));
-}
+char* put_int_left16(char* out, int32_t value) { return left16(out, put_int, value); }
 
 char* put_time(char* out, double value) {
   if (!(std::fabs(value) < 1e13)) return put_time_printf(out, value);
@@ -260,6 +264,4 @@ char* put_time(char* out, double value) {
   return out + 6;
 }
 
-char* put_time_left16(char* out, double value) {
-  return pad_to_16(out, put_time(out, value));
-}
+char* put_time_left16(char* out, double value) { return left16(out, put_time, value); }
