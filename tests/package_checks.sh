@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# What a user's machine sees of the project: the installed layout, the
+# manual page, and the plot of the example run.
+#   package_checks.sh install|manual|plot SOURCE_DIR BUILD_DIR
+set -euo pipefail
+check=$1 src=$2 build=$3
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+case $check in
+install)
+  cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+  test -x "$scratch/prefix/bin/trace_align"
+  test -f "$scratch/prefix/share/man/man1/trace_align.1"
+  cd "$scratch"
+  set +e
+  out=$("$scratch/prefix/bin/trace_align" 2>&1)
+  status=$?
+  set -e
+  [ "$status" = 1 ] && [ "$out" = "check input files and try again" ]
+  ;;
+manual)
+  command -v groff >/dev/null || { echo "groff missing"; exit 77; }
+  warnings=$(groff -man -ww -z "$src/man/trace_align.1" 2>&1)
+  [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
+  if command -v man >/dev/null; then
+    warnings=$(man --warnings -l "$src/man/trace_align.1" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
+  fi
+  ;;
+plot)
+  command -v gnuplot >/dev/null || { echo "gnuplot missing"; exit 77; }
+  cd "$scratch"
+  ex=$src/examples
+  "$build/trace_align" "$ex/sd0.txt" "$ex/sd1.txt" "$ex/sd2.txt" "$ex/rd.txt" || true
+  "$src/scripts/plot" "$scratch" "$scratch/frames.png" >/dev/null
+  # A PNG starts with its 8-byte signature and is far larger than it.
+  [ "$(head -c 8 frames.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ]
+  [ "$(wc -c < frames.png)" -gt 10000 ]
+  ;;
+esac
