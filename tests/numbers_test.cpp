@@ -65,7 +65,10 @@ TEST(Numbers, FastIntegerPathAgreesWithStrtol) {
 }
 
 TEST(Numbers, IntegersPrintLikePrintf) {
-  for (int32_t v : {0, 7, -7, 9999, INT32_MAX, INT32_MIN}) {
+  std::vector<int32_t> values = {0, INT32_MAX, INT32_MIN};
+  for (int32_t power = 1; power <= 1000000000; power *= 10)
+    for (int32_t v : {power - 1, power, -power}) values.push_back(v);
+  for (int32_t v : values) {
     char buf[64], want[64];
     std::snprintf(want, sizeof want, "%-16d|%d", v, v);
     char* end = put_int_left16(buf, v);

@@ -175,10 +175,33 @@ struct DigitPairs {
 };
 constexpr DigitPairs kPairs;
 
+constexpr uint64_t kPowers[] = {1ull,
+                                10ull,
+                                100ull,
+                                1000ull,
+                                10000ull,
+                                100000ull,
+                                1000000ull,
+                                10000000ull,
+                                100000000ull,
+                                1000000000ull,
+                                10000000000ull,
+                                100000000000ull,
+                                1000000000000ull,
+                                10000000000000ull,
+                                100000000000000ull,
+                                1000000000000000ull,
+                                10000000000000000ull,
+                                100000000000000000ull,
+                                1000000000000000000ull,
+                                10000000000000000000ull};
+
 int digit_count(uint64_t value) {
-  int n = 1;
-  for (; value >= 10000; value /= 10000) n += 4;
-  return n + (value >= 10) + (value >= 100) + (value >= 1000);
+  // 1233/4096 is just above log10(2): from the bit length, a guess that is
+  // exact or one short. Powers of ten above 1 are even, so value | 1 lets
+  // 0 count as one digit without changing any other answer.
+  int guess = ((64 - __builtin_clzll(value | 1)) * 1233) >> 12;
+  return guess + ((value | 1) >= kPowers[guess]);
 }
 
 char* put_unsigned(char* out, uint64_t value) {

@@ -24,10 +24,13 @@ void rewind_or_fail(InputFile& in) {
 }
 
 // Reads a stream line by line in large blocks; a line is handed out
-// without its newline.
+// without its newline. Every line in the buffer is followed by a newline
+// (one is put after an unterminated last line) and by at least 8 readable
+// bytes, so numbers can be read 8 bytes at a time up to the line's end.
 class LineReader {
  public:
-  explicit LineReader(InputFile& in) : in_(in), buf_(new char[kBlock]) {}
+  static constexpr size_t kSlack = 16;
+  explicit LineReader(InputFile& in) : in_(in), buf_(new char[kBlock + kSlack]()) {}
 
   bool next(const char*& begin, const char*& end) {
     for (;;) {
@@ -51,6 +54,7 @@ class LineReader {
       if (n == 0) {
         if (std::ferror(in_.fp)) fail(in_.path + ": cannot read: " + reason());
         eof_ = true;
+        base[len_] = '\n';  // len_ <= kBlock: within the slack
       }
       len_ += n;
     }
@@ -66,7 +70,7 @@ class LineReader {
     int32_t int32() {
       int32_t value;
       const char* start = token();
-      const char* stop = scan_int32(start, end_, &value);
+      const char* stop = scan_int32(start, end_ + 8, &value);
       if (!complete(stop)) value = parse_int32(start, stop = token_end(start));
       p_ = stop;
       return value;
@@ -74,7 +78,7 @@ class LineReader {
     double time() {
       double value;
       const char* start = token();
-      const char* stop = scan_time(start, end_, &value);
+      const char* stop = scan_time(start, end_ + 8, &value);
       if (!complete(stop)) value = parse_time(start, stop = token_end(start));
       p_ = stop;
       return value;
@@ -90,7 +94,8 @@ class LineReader {
       return p_;
     }
     // A plain number that fills its token; anything else goes, as a whole
-    // token, to the general conversion.
+    // token, to the general conversion. Scans may look up to 8 bytes past
+    // the line's end: they stop at its newline, which is no digit.
     bool complete(const char* stop) const { return stop != nullptr && (stop == end_ || *stop == ' '); }
     const char* token_end(const char* p) const {
       while (p < end_ && *p != ' ') ++p;
