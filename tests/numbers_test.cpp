@@ -66,8 +66,8 @@ TEST(Numbers, FastIntegerPathAgreesWithStrtol) {
 
 TEST(Numbers, IntegersPrintLikePrintf) {
   std::vector<int32_t> values = {0, INT32_MAX, INT32_MIN};
-  for (int32_t power = 1; power <= 1000000000; power *= 10)
-    for (int32_t v : {power - 1, power, -power}) values.push_back(v);
+  for (int64_t power = 1; power <= 1000000000; power *= 10)
+    for (int64_t v : {power - 1, power, -power}) values.push_back(static_cast<int32_t>(v));
   for (int32_t v : values) {
     char buf[64], want[64];
     std::snprintf(want, sizeof want, "%-16d|%d", v, v);
