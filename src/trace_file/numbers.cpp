@@ -258,25 +258,38 @@ char* put_time_printf(char* out, double value) {
 
 char* put_int_left16(char* out, int32_t value) { return left16(out, put_int, value); }
 
-char* put_time(char* out, double value) {
-  if (!(std::fabs(value) < 1e13)) return put_time_printf(out, value);
-  // value = m * 2^-shift exactly; value * 10^6 rounded half to even is
-  // what printf's "%f" prints, computed here on 128-bit integers.
+// value * 10^6 rounded half to even, exactly as printf's "%f" rounds, for
+// |value| < 1e13.
+static uint64_t micros_of(double magnitude) {
+  // Usually the rounded product is far from a half: below 1e9 its error is
+  // at most 1/16, so an integer within 3/8 of it is the exact answer.
+  if (magnitude < 1e9) {
+    double scaled = magnitude * 1e6;
+    uint64_t nearest = static_cast<uint64_t>(scaled + 0.5);
+    double distance = scaled - static_cast<double>(nearest);
+    if (distance < 0.375 && distance > -0.375) return nearest;
+  }
+  // Otherwise: magnitude = m * 2^-shift exactly, on 128-bit integers.
   uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
+  std::memcpy(&bits, &magnitude, sizeof bits);
   int biased = static_cast<int>((bits >> 52) & 0x7FF);
   uint64_t m = bits & ((uint64_t{1} << 52) - 1);
   if (biased != 0) m |= uint64_t{1} << 52;
   int shift = biased != 0 ? 1075 - biased : 1074;  // > 8 below 1e13
-  uint64_t micros = 0;
-  if (m != 0 && shift < 128) {
-    unsigned __int128 scaled = static_cast<unsigned __int128>(m) * 1000000u;
-    unsigned __int128 q = scaled >> shift;
-    unsigned __int128 rest = scaled - (q << shift);
-    unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
-    micros = static_cast<uint64_t>(q);
-  }
+  if (m == 0 || shift >= 128) return 0;
+  unsigned __int128 scaled = static_cast<unsigned __int128>(m) * 1000000u;
+  unsigned __int128 q = scaled >> shift;
+  unsigned __int128 rest = scaled - (q << shift);
+  unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+  if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  return static_cast<uint64_t>(q);
+}
+
+char* put_time(char* out, double value) {
+  if (!(std::fabs(value) < 1e13)) return put_time_printf(out, value);
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  uint64_t micros = micros_of(std::fabs(value));
   if (bits >> 63) *out++ = '-';
   out = put_unsigned(out, micros / 1000000);
   *out++ = '.';
