@@ -29,6 +29,9 @@ TEST_F(TraceInputTest, CountsEveryLineALastOneWithoutNewlineIncluded) {
   EXPECT_EQ(0, Count(""));
   EXPECT_EQ(2, Count("\n\n"));
   EXPECT_EQ(1, Count(std::string(3 << 20, 'x')));  // across read blocks
+  std::string many;
+  for (int i = 0; i < 70000; ++i) many += std::string(i % 41, 'x') + "\n";
+  EXPECT_EQ(70000, Count(many + "last"));
 }
 
 TEST_F(TraceInputTest, LoadsColumnsIgnoringExtraTokensAndRunsOfSpaces) {

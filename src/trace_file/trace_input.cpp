@@ -4,6 +4,10 @@
 // loading it back. Every problem with an input ends the run before any
 // output file is touched, naming the file and, for a bad line, its number.
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <cerrno>
 #include <cstring>
 
@@ -23,33 +27,103 @@ void rewind_or_fail(InputFile& in) {
   std::clearerr(in.fp);
 }
 
-// Reads a stream line by line in large blocks; a line is handed out
-// without its newline. Every line in the buffer is followed by a newline
-// (one is put after an unterminated last line) and by at least 8 readable
-// bytes, so numbers can be read 8 bytes at a time up to the line's end.
+// Reads a stream line by line in large blocks, converting each column where
+// it stands. While a line is read, a newline is guaranteed within its first
+// 999 bytes: the line's own, one put after an unterminated last line, or a
+// stand-in at byte 999 that marks a line too long. So scans need no bounds
+// but the newline, and numbers can be read 8 bytes at a time.
 class LineReader {
  public:
   static constexpr size_t kSlack = 16;
   explicit LineReader(InputFile& in) : in_(in), buf_(new char[kBlock + kSlack]()) {}
 
-  bool next(const char*& begin, const char*& end) {
-    for (;;) {
-      char* base = buf_.get();
-      char* nl = static_cast<char*>(std::memchr(base + pos_, '\n', len_ - pos_));
-      if (nl != nullptr || (eof_ && pos_ < len_)) {
-        begin = base + pos_;
-        end = nl != nullptr ? nl : base + len_;
-        pos_ = nl != nullptr ? static_cast<size_t>(nl - base) + 1 : len_;
-        ++line_;
-        if (static_cast<size_t>(end - begin) > kMaxLineChars) too_long(line_);
-        return true;
+  // The columns of one line, read in order; a line with too few, or too
+  // long, ends the run.
+  class Fields {
+   public:
+    Fields(LineReader& reader, int want) : reader_(reader), want_(want) {
+      p_ = reader.begin_line();
+      if (p_ == nullptr) fail(reader.in_.path + ": the file changed while it was being read");
+    }
+    int32_t int32() {
+      int32_t value;
+      const char* start = token();
+      const char* stop = scan_int32(start, reader_.limit(), &value);
+      if (!complete(stop)) value = parse_int32(start, stop = token_end(start));
+      p_ = stop;
+      return value;
+    }
+    double time() {
+      double value;
+      const char* start = token();
+      const char* stop = scan_time(start, reader_.limit(), &value);
+      if (!complete(stop)) value = parse_time(start, stop = token_end(start));
+      p_ = stop;
+      return value;
+    }
+    // Skips what is left of the line (extra columns are ignored).
+    void end() { reader_.end_line(p_); }
+
+   private:
+    const char* token() {
+      while (*p_ == ' ') ++p_;
+      if (*p_ == '\n') {
+        reader_.end_line(p_);  // a line too long is reported as such
+        fail(reader_.where() + ": expected " + std::to_string(want_) + " columns, found " +
+             std::to_string(found_));
       }
-      if (eof_) return false;
-      size_t rest = len_ - pos_;
-      if (rest > kMaxLineChars) too_long(line_ + 1);
-      std::memmove(base, base + pos_, rest);
-      pos_ = 0;
-      len_ = rest;
+      ++found_;
+      return p_;
+    }
+    // A plain number that fills its token; anything else goes, as a whole
+    // token, to the general conversion.
+    static bool complete(const char* stop) { return stop != nullptr && (*stop == ' ' || *stop == '\n'); }
+    static const char* token_end(const char* p) {
+      while (*p != ' ' && *p != '\n') ++p;
+      return p;
+    }
+    LineReader& reader_;
+    int want_;
+    int found_ = 0;
+    const char* p_;
+  };
+
+ private:
+  // The next line's first byte, or nullptr at the end of the file.
+  const char* begin_line() {
+    if (len_ - pos_ <= kMaxLineChars && !eof_) refill();
+    if (pos_ == len_) return nullptr;
+    ++line_;
+    char* base = buf_.get();
+    stand_in_ = pos_ + kMaxLineChars + 1;
+    if (stand_in_ > len_) stand_in_ = len_;  // only at the end of the file
+    saved_ = base[stand_in_];
+    base[stand_in_] = '\n';
+    return base + pos_;
+  }
+
+  // Finds the newline of the current line at or after p; checks its length.
+  void end_line(const char* p) {
+    char* base = buf_.get();
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', base + stand_in_ + 1 - p));
+    base[stand_in_] = saved_;
+    size_t begin = pos_;
+    pos_ = static_cast<size_t>(nl - base) + 1;
+    if (pos_ > len_) pos_ = len_;  // the newline after an unterminated last line
+    if (static_cast<size_t>(nl - base) - begin > kMaxLineChars) too_long(line_);
+  }
+
+  // Scans may look this far: up to the stand-in newline.
+  const char* limit() const { return buf_.get() + stand_in_ + 1; }
+
+  // Keeps at least 999 unread bytes in the buffer unless the file ends.
+  void refill() {
+    char* base = buf_.get();
+    size_t rest = len_ - pos_;
+    std::memmove(base, base + pos_, rest);
+    pos_ = 0;
+    len_ = rest;
+    while (len_ <= kMaxLineChars && !eof_) {
       size_t n = std::fread(base + len_, 1, kBlock - len_, in_.fp);
       if (n == 0) {
         if (std::ferror(in_.fp)) fail(in_.path + ": cannot read: " + reason());
@@ -60,55 +134,6 @@ class LineReader {
     }
   }
 
-  // Reads the columns of the next line in order, each token converted
-  // where it stands; a line with too few ends the run.
-  class Fields {
-   public:
-    Fields(LineReader& reader, int want) : reader_(reader), want_(want) {
-      if (!reader.next(p_, end_)) fail(reader.in_.path + ": the file changed while it was being read");
-    }
-    int32_t int32() {
-      int32_t value;
-      const char* start = token();
-      const char* stop = scan_int32(start, end_ + 8, &value);
-      if (!complete(stop)) value = parse_int32(start, stop = token_end(start));
-      p_ = stop;
-      return value;
-    }
-    double time() {
-      double value;
-      const char* start = token();
-      const char* stop = scan_time(start, end_ + 8, &value);
-      if (!complete(stop)) value = parse_time(start, stop = token_end(start));
-      p_ = stop;
-      return value;
-    }
-
-   private:
-    const char* token() {
-      while (p_ < end_ && *p_ == ' ') ++p_;
-      if (p_ == end_)
-        fail(reader_.where() + ": expected " + std::to_string(want_) + " columns, found " +
-             std::to_string(found_));
-      ++found_;
-      return p_;
-    }
-    // A plain number that fills its token; anything else goes, as a whole
-    // token, to the general conversion. Scans may look up to 8 bytes past
-    // the line's end: they stop at its newline, which is no digit.
-    bool complete(const char* stop) const { return stop != nullptr && (stop == end_ || *stop == ' '); }
-    const char* token_end(const char* p) const {
-      while (p < end_ && *p != ' ') ++p;
-      return p;
-    }
-    LineReader& reader_;
-    int want_;
-    int found_ = 0;
-    const char* p_;
-    const char* end_;
-  };
-
- private:
   std::string where() const { return in_.path + ":" + std::to_string(line_); }
   [[noreturn]] void too_long(int64_t line) const {
     fail(in_.path + ":" + std::to_string(line) + ": line longer than " +
@@ -121,6 +146,8 @@ class LineReader {
   size_t len_ = 0;
   bool eof_ = false;
   int64_t line_ = 0;
+  size_t stand_in_ = 0;  // where the stand-in newline of the current line is
+  char saved_ = 0;       // the byte it replaced
 };
 
 template <typename T>
@@ -159,6 +186,33 @@ int64_t count_frame_rows(const RdRecord* list, int32_t count) {
 
 }  // namespace
 
+namespace {
+
+// Newlines in a block, 16 bytes a step where SSE2 is there.
+int64_t count_newlines(const char* p, size_t n) {
+  int64_t count = 0;
+#ifdef __SSE2__
+  const __m128i newline = _mm_set1_epi8('\n');
+  while (n >= 16) {
+    // Per-byte tallies (each match subtracts 1, as -1) for at most 255
+    // steps, then summed across the bytes.
+    size_t steps = n / 16 < 255 ? n / 16 : 255;
+    __m128i tally = _mm_setzero_si128();
+    for (size_t i = 0; i < steps; ++i, p += 16) {
+      __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      tally = _mm_sub_epi8(tally, _mm_cmpeq_epi8(bytes, newline));
+    }
+    __m128i sums = _mm_sad_epu8(tally, _mm_setzero_si128());
+    count += _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+    n -= steps * 16;
+  }
+#endif
+  for (; n > 0; --n) count += *p++ == '\n';
+  return count;
+}
+
+}  // namespace
+
 int32_t count_lines(InputFile& stream) {
   // Seek first: a pipe cannot be read twice, and finding out after
   // consuming it would be too late.
@@ -172,12 +226,7 @@ int32_t count_lines(InputFile& stream) {
       if (std::ferror(stream.fp)) fail(stream.path + ": cannot read: " + reason());
       break;
     }
-    const char* p = buf.get();
-    const char* end = p + n;
-    while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p))))) {
-      ++lines;
-      ++p;
-    }
+    lines += count_newlines(buf.get(), n);
     last = buf[n - 1];
   }
   // A last line without newline is a record too.
@@ -204,6 +253,7 @@ void TraceFile::read_sd(int32_t src, InputFile& stream) {
     r.size = f.int32();
     r.col4 = f.int32();
     r.col5 = f.int32();
+    f.end();
   }
 }
 
@@ -221,6 +271,7 @@ void TraceFile::read_rd(InputFile& stream) {
     r.frame = f.int32();
     r.size = f.int32();
     r.col4 = f.int32();
+    f.end();
   }
   create_rd_frame_table();
 }
@@ -273,6 +324,7 @@ void TraceFile::create_rd_frame_table() {
     row.frame = f.int32();
     row.src = f.int32();
     row.size = f.int32();
+    f.end();
   }
   back.close();
   rd_frame_list = std::move(table);
