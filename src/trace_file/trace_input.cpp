@@ -184,18 +184,14 @@ int64_t count_frame_rows(const RdRecord* list, int32_t count) {
   return rows;
 }
 
-}  // namespace
-
-namespace {
-
 // Newlines in a block, 16 bytes a step where SSE2 is there.
 int64_t count_newlines(const char* p, size_t n) {
   int64_t count = 0;
 #ifdef __SSE2__
   const __m128i newline = _mm_set1_epi8('\n');
   while (n >= 16) {
-    // Per-byte tallies (each match subtracts 1, as -1) for at most 255
-    // steps, then summed across the bytes.
+    // Per-byte tallies (a match compares as -1, so subtracting adds 1)
+    // for at most 255 steps, then summed across the bytes.
     size_t steps = n / 16 < 255 ? n / 16 : 255;
     __m128i tally = _mm_setzero_si128();
     for (size_t i = 0; i < steps; ++i, p += 16) {
