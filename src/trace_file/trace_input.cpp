@@ -45,26 +45,23 @@ class LineReader {
       p_ = reader.begin_line();
       if (p_ == nullptr) fail(reader.in_.path + ": the file changed while it was being read");
     }
-    int32_t int32() {
-      int32_t value;
-      const char* start = token();
-      const char* stop = scan_int32(start, reader_.limit(), &value);
-      if (!complete(stop)) value = parse_int32(start, stop = token_end(start));
-      p_ = stop;
-      return value;
-    }
-    double time() {
-      double value;
-      const char* start = token();
-      const char* stop = scan_time(start, reader_.limit(), &value);
-      if (!complete(stop)) value = parse_time(start, stop = token_end(start));
-      p_ = stop;
-      return value;
-    }
+    int32_t int32() { return field<int32_t, scan_int32, parse_int32>(); }
+    double time() { return field<double, scan_time, parse_time>(); }
     // Skips what is left of the line (extra columns are ignored).
     void end() { reader_.end_line(p_); }
 
    private:
+    // The conversions are template arguments so that they inline here.
+    template <typename T, const char* (*scan)(const char*, const char*, T*),
+              T (*parse)(const char*, const char*)>
+    T field() {
+      T value;
+      const char* start = token();
+      const char* stop = scan(start, reader_.limit(), &value);
+      if (!complete(stop)) value = parse(start, stop = token_end(start));
+      p_ = stop;
+      return value;
+    }
     const char* token() {
       while (*p_ == ' ') ++p_;
       if (*p_ == '\n') {
