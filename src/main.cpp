@@ -17,10 +17,7 @@ int main(int argc, char** argv) try {
 
   // Never destroyed: the run ends inside start, by exiting the process.
   TraceFile* run = new TraceFile();
-  run->read_sd(0, inputs[0]);
-  run->read_sd(1, inputs[1]);
-  run->read_sd(2, inputs[2]);
-  run->read_rd(inputs[3]);
+  run->read_all(inputs);
   run->start();
 } catch (const std::exception& e) {
   // Only allocation can throw here; say so rather than abort.

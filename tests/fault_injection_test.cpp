@@ -73,4 +73,52 @@ TEST_F(FaultInjectionTest, BadInputLinesEndTheRunBeforeAnyOutput) {
   }
 }
 
+TEST_F(FaultInjectionTest, OfTwoBadInputsTheEarlierArgumentIsReported) {
+  inputs_[2].second = "0.3 2 2\n";
+  inputs_[3].second = "0.5 0 0 100 0\n0.6 1\n";
+  EXPECT_EQ("sd2:1: expected 6 columns, found 3\n", Run().out);
+  inputs_[2].second = "0.3 2 2 100 0 0\n";
+  EXPECT_EQ("rd:2: expected 5 columns, found 2\n", Run().out);
+}
+
+// Rows: 0 without source, 1..frames from source 0, then one from source 7.
+class AlignedTraceFaultTest : public FaultInjectionTest {
+ protected:
+  void SetUp() override {
+    FaultInjectionTest::SetUp();
+    const int frames = 50000;
+    std::string sd0, rd;
+    for (int f = 1; f <= frames; ++f) {
+      sd0 += "0.1 0 " + std::to_string(f) + " 100 0 0\n";
+      rd += "0.5 0 " + std::to_string(f) + " 100 0\n";
+    }
+    rd += "0.6 7 " + std::to_string(frames + 1) + " 100 0\n";
+    inputs_ = {{"sd0", sd0}, {"sd1", ""}, {"sd2", ""}, {"rd", rd}};
+  }
+  static constexpr const char* kNoSrc = "Error...no src found\n";
+  static std::string Full(const std::string& name) {
+    return name + ": cannot write: No space left on device" + kIncomplete;
+  }
+};
+
+TEST_F(AlignedTraceFaultTest, RowsAfterAFailedWriteAreNotReported) {
+  EXPECT_EQ(std::string(kNoSrc) + kNoSrc, Run().out);
+  for (const char* name : {"sd_trace", "rd_trace"}) {
+    fs::remove(name);
+    fs::create_symlink("/dev/full", name);
+    EXPECT_EQ(kNoSrc + Full(name), Run().out) << name;
+    fs::remove(name);
+  }
+}
+
+TEST_F(AlignedTraceFaultTest, OfTwoFailingTracesTheOneFilledFirstIsReported) {
+  // Each row's sd_trace line is the longer: its buffer is the first full.
+  fs::create_symlink("/dev/full", "sd_trace");
+  fs::create_symlink("/dev/full", "rd_trace");
+  EXPECT_EQ(kNoSrc + Full("sd_trace"), Run().out);
+  // Small traces fail only when closed, and rd_trace is closed first.
+  inputs_ = {{"sd0", "0.1 0 1 100 0 0\n"}, {"sd1", ""}, {"sd2", ""}, {"rd", "0.5 0 1 100 0\n"}};
+  EXPECT_EQ(kNoSrc + Full("rd_trace"), Run().out);
+}
+
 }  // namespace

@@ -4,11 +4,34 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
+
 #include "trace_file.h"
 
 namespace {
 
-bool outputs_created = false;
+std::atomic<bool> outputs_created{false};
+// Set while a job of run_side_by_side runs on this thread: a failure is
+// then handed back to the job's caller instead of ending the process under
+// the other thread's feet.
+thread_local bool hold_failures = false;
+
+void run_job(const std::function<void()>& job, JobResult& result) {
+  hold_failures = true;
+  try {
+    job();
+  } catch (const RunEnded& end) {
+    result = {true, end.message};
+  } catch (const std::exception& e) {
+    result = {true, std::string("trace_align: ") + e.what()};
+  } catch (...) {
+    result = {true, "trace_align: unexpected failure"};
+  }
+  hold_failures = false;
+}
 
 const char* const kOutputNames[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
                                     "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
@@ -20,8 +43,24 @@ void set_outputs_created(bool created) { outputs_created = created; }
 void fail(const std::string& what) {
   // Outputs are truncated before they are filled: a failure after the first
   // one exists leaves the whole set unusable, and the user must know.
-  if (outputs_created) end_run(what + "; the outputs of this run are incomplete");
-  end_run(what);
+  std::string message = outputs_created ? what + "; the outputs of this run are incomplete" : what;
+  if (hold_failures) throw RunEnded{message};
+  end_run(message);
+}
+
+void run_side_by_side(const std::function<void()>& first, JobResult& first_result,
+                      const std::function<void()>& second, JobResult& second_result) {
+  std::thread helper;
+  try {
+    helper = std::thread(run_job, std::cref(second), std::ref(second_result));
+  } catch (const std::system_error&) {
+    // No thread to spare (a process limit, say): one after the other.
+  }
+  run_job(first, first_result);
+  if (helper.joinable())
+    helper.join();
+  else
+    run_job(second, second_result);
 }
 
 void refuse_inputs_among_outputs(const InputFile* inputs, int count) {
@@ -47,9 +86,8 @@ void TraceFile::start() {
   rd_trace_fp.create("rd_trace");
   sd_trace_fp.create("sd_trace");
   create_sd_frame_size();
-  compare();
-  rd_trace_fp.close();
-  sd_trace_fp.close();
+  // What compare does, each trace closed as soon as its walk is done.
+  write_traces(true);
   // Status 1 after a completed run too: callers rely on it.
   end_run("");
 }

@@ -5,9 +5,11 @@
 // write (trace_output.cpp), all driven by run_control.cpp.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -122,6 +124,19 @@ struct RunEnded {
 [[noreturn]] void fail(const std::string& what);
 void set_outputs_created(bool created);
 
+// What became of a job run by run_side_by_side.
+struct JobResult {
+  bool failed = false;
+  std::string message;  // the message the run would have ended with
+};
+// Runs `first` on this thread and `second` on another and waits for both:
+// two independent halves of a stage in the time of one on two cores. A
+// failure inside either ends only its job, so that the caller can report
+// failures in the order a one-thread run meets them. Where no second
+// thread can be started, the jobs run one after the other.
+void run_side_by_side(const std::function<void()>& first, JobResult& first_result,
+                      const std::function<void()>& second, JobResult& second_result);
+
 // Refuse a run whose outputs would overwrite one of its inputs.
 void refuse_inputs_among_outputs(const InputFile* inputs, int count);
 
@@ -149,6 +164,10 @@ class TraceFile {
   void read_sd(int32_t src, InputFile& stream);
   void read_rd(InputFile& stream);
   void create_rd_frame_table();
+  // read_sd for sources 0, 1, 2 and read_rd on the four inputs, the
+  // receiver trace parsed while the sender traces are; problems are
+  // reported as those four calls in turn would meet them.
+  void read_all(InputFile (&inputs)[4]);
 
   // Creates the two aligned traces, runs the output stages, ends the process.
   [[noreturn]] void start();
@@ -176,7 +195,11 @@ class TraceFile {
   int32_t sd_id;
 
  private:
+  void load_rd(InputFile& stream);
   void build_frame_index();
+  void write_traces(bool close);
+  void write_sd_rows(std::atomic<int32_t>& end, int32_t& row);
+  void write_rd_rows(std::atomic<int32_t>& end, int32_t& row);
   FrameIndex sd_index_[3];
   FrameIndex rd_index_;
 };

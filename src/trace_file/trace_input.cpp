@@ -251,6 +251,25 @@ void TraceFile::read_sd(int32_t src, InputFile& stream) {
 }
 
 void TraceFile::read_rd(InputFile& stream) {
+  load_rd(stream);
+  create_rd_frame_table();
+}
+
+void TraceFile::read_all(InputFile (&inputs)[4]) {
+  JobResult senders, receiver;
+  run_side_by_side(
+      [&] {
+        for (int32_t src = 0; src < 3; ++src) read_sd(src, inputs[src]);
+      },
+      senders, [&] { load_rd(inputs[3]); }, receiver);
+  // The senders come first in a one-thread run: their problem is the one
+  // it would have met.
+  if (senders.failed) end_run(senders.message);
+  if (receiver.failed) end_run(receiver.message);
+  create_rd_frame_table();
+}
+
+void TraceFile::load_rd(InputFile& stream) {
   int32_t count = count_lines(stream);
   rd_list = allocate<RdRecord>(count, stream.path);
   rd_num = count;
@@ -266,7 +285,6 @@ void TraceFile::read_rd(InputFile& stream) {
     r.col4 = f.int32();
     f.end();
   }
-  create_rd_frame_table();
 }
 
 void TraceFile::create_rd_frame_table() {

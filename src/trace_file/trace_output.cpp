@@ -81,6 +81,13 @@ void for_each_in_frame(const FrameIndex& index, const Record* list, int32_t coun
     if (static_cast<uint32_t>(list[i].frame) == frame) fn(list[i]);
 }
 
+// Lowers the shared end of the walks to value, unless it is lower already.
+void lower_end(std::atomic<int32_t>& end, int32_t value) {
+  int32_t current = end.load();
+  while (value < current && !end.compare_exchange_weak(current, value)) {
+  }
+}
+
 }  // namespace
 
 void TraceFile::build_frame_index() {
@@ -134,23 +141,73 @@ void TraceFile::write_lost(uint32_t src, uint32_t frame) {
   });
 }
 
-void TraceFile::compare() {
-  build_frame_index();
-  for (int32_t i = 0; i < rd_frame_num; ++i) {
-    const RdFrame& row = rd_frame_list[i];
+// The sd_trace lines of rows [0, end): each row's packets as sent.
+void TraceFile::write_sd_rows(std::atomic<int32_t>& end, int32_t& row) {
+  for (row = 0; row < end.load(std::memory_order_relaxed); ++row) {
     // Unsigned test: a negative source is no source either.
-    uint32_t src = static_cast<uint32_t>(row.src);
-    if (src > 2) {
-      report_no_src();
-      continue;
-    }
+    uint32_t src = static_cast<uint32_t>(rd_frame_list[row].src);
     // The row position is the frame number; for a receiver trace in frame
     // order it equals the row's frame field.
-    uint32_t frame = static_cast<uint32_t>(i);
-    write_sd(src, frame);
-    if (row.size != 0)
-      write_rd(frame);
-    else
-      write_lost(src, frame);  // lost only when nothing of it arrived
+    if (src <= 2) write_sd(src, static_cast<uint32_t>(row));
   }
+}
+
+// The rd_trace lines of rows [0, end): what arrived of each row's frame,
+// or a lost line for each of its packets when nothing of it did.
+void TraceFile::write_rd_rows(std::atomic<int32_t>& end, int32_t& row) {
+  for (row = 0; row < end.load(std::memory_order_relaxed); ++row) {
+    const RdFrame& frame = rd_frame_list[row];
+    uint32_t src = static_cast<uint32_t>(frame.src);
+    if (src > 2) continue;
+    if (frame.size != 0)
+      write_rd(static_cast<uint32_t>(row));
+    else
+      write_lost(src, static_cast<uint32_t>(row));
+  }
+}
+
+void TraceFile::compare() { write_traces(false); }
+
+void TraceFile::write_traces(bool close) {
+  build_frame_index();
+  // sd_trace and rd_trace share nothing but the tables, so each is written
+  // by its own walk over the rows, side by side, and closed as soon as it is
+  // complete. The run must still end as one row-by-row walk would: a walk
+  // that fails at a row lets the other stop after it, and then the rows
+  // before it are reported, then the failure.
+  std::atomic<int32_t> end{rd_frame_num};
+  int32_t sd_row = 0, rd_row = 0;
+  JobResult sd, rd;
+  run_side_by_side(
+      [&] {
+        try {
+          write_sd_rows(end, sd_row);
+        } catch (...) {
+          lower_end(end, sd_row);
+          throw;
+        }
+        if (close && sd_row == rd_frame_num) sd_trace_fp.close();
+      },
+      sd,
+      [&] {
+        try {
+          write_rd_rows(end, rd_row);
+        } catch (...) {
+          // The sd_trace lines of the failing row come before it.
+          lower_end(end, rd_row + 1);
+          throw;
+        }
+        if (close && rd_row == rd_frame_num) rd_trace_fp.close();
+      },
+      rd);
+  // Where a failure falls in the one-thread order: row by row, the sd_trace
+  // lines of a row first; after the last row, rd_trace is closed first.
+  int64_t rows = rd_frame_num;
+  int64_t sd_at = !sd.failed ? INT64_MAX : sd_row < rows ? 2 * int64_t{sd_row} : 2 * rows + 3;
+  int64_t rd_at = !rd.failed ? INT64_MAX : rd_row < rows ? 2 * int64_t{rd_row} + 1 : 2 * rows + 2;
+  int64_t reached = std::min(std::min(sd_at, rd_at) / 2, rows);
+  for (int64_t i = 0; i < reached; ++i)
+    if (static_cast<uint32_t>(rd_frame_list[i].src) > 2) report_no_src();
+  if (rd_at < sd_at) end_run(rd.message);
+  if (sd.failed) end_run(sd.message);
 }
