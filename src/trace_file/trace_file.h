@@ -72,7 +72,8 @@ struct InputFile {
 
 // A buffered output file in the working directory. Creating, writing and
 // closing either succeed or end the run with a message naming the file.
-class OutFile {
+// Each on its own cache line: two threads write two files at once.
+class alignas(64) OutFile {
  public:
   static constexpr size_t kMaxLine = 1024;  // room one formatted line may need
   void create(const char* name);
@@ -192,14 +193,14 @@ class TraceFile {
   int32_t sd_num[3];
   int32_t rd_frame_num;
   int32_t rd_id;
-  int32_t sd_id;
+  alignas(64) int32_t sd_id;  // apart from rd_id: two threads count them
 
  private:
   void load_rd(InputFile& stream);
   void build_frame_index();
   void write_traces(bool close);
-  void write_sd_rows(std::atomic<int32_t>& end, int32_t& row);
-  void write_rd_rows(std::atomic<int32_t>& end, int32_t& row);
+  void write_sd_rows(const std::atomic<int32_t>& end, int32_t& row);
+  void write_rd_rows(const std::atomic<int32_t>& end, int32_t& row);
   FrameIndex sd_index_[3];
   FrameIndex rd_index_;
 };

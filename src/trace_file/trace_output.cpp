@@ -98,10 +98,11 @@ void TraceFile::build_frame_index() {
 
 void TraceFile::write_sd(uint32_t src, uint32_t frame) {
   if (src > 2) return report_no_src();
+  int32_t id = sd_id;  // kept in a register while the frame is written
   for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, [&](const SdRecord& r) {
     char* out = put_time_left16(sd_trace_fp.reserve(), r.time);
     out = std::copy_n(" id ", 4, out);
-    out = put_int(out, next_id(sd_id));
+    out = put_int(out, next_id(id));
     out = std::copy_n("  udp ", 6, out);
     out = put_int(out, r.size);
     out = std::copy_n("   ", 3, out);
@@ -111,18 +112,21 @@ void TraceFile::write_sd(uint32_t src, uint32_t frame) {
     *out++ = '\n';
     sd_trace_fp.commit(out);
   });
+  sd_id = id;
 }
 
 void TraceFile::write_rd(uint32_t frame) {
+  int32_t id = rd_id;
   for_each_in_frame(rd_index_, rd_list.get(), rd_num, frame, [&](const RdRecord& r) {
     char* out = put_time_left16(rd_trace_fp.reserve(), r.time);
     out = std::copy_n(" id ", 4, out);
-    out = put_int(out, next_id(rd_id));
+    out = put_int(out, next_id(id));
     out = std::copy_n("  udp ", 6, out);
     out = put_int(out, r.size);
     *out++ = '\n';
     rd_trace_fp.commit(out);
   });
+  rd_id = id;
 }
 
 void TraceFile::write_lost(uint32_t src, uint32_t frame) {
@@ -130,40 +134,57 @@ void TraceFile::write_lost(uint32_t src, uint32_t frame) {
   // Readers of rd_trace expect one space less after "lost" for source 2.
   const char* lost = src == 2 ? " lost " : " lost  ";
   size_t lost_len = src == 2 ? 6 : 7;
+  int32_t id = rd_id;
   for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, [&](const SdRecord& r) {
     char* out = put_time_left16(rd_trace_fp.reserve(), r.time);
     out = std::copy_n(" id ", 4, out);
-    out = put_int_left16(out, next_id(rd_id));
+    out = put_int_left16(out, next_id(id));
     out = std::copy_n(lost, lost_len, out);
     out = put_int_left16(out, kLostMarker);
     *out++ = '\n';
     rd_trace_fp.commit(out);
   });
+  rd_id = id;
 }
 
 // The sd_trace lines of rows [0, end): each row's packets as sent.
-void TraceFile::write_sd_rows(std::atomic<int32_t>& end, int32_t& row) {
-  for (row = 0; row < end.load(std::memory_order_relaxed); ++row) {
-    // Unsigned test: a negative source is no source either.
-    uint32_t src = static_cast<uint32_t>(rd_frame_list[row].src);
-    // The row position is the frame number; for a receiver trace in frame
-    // order it equals the row's frame field.
-    if (src <= 2) write_sd(src, static_cast<uint32_t>(row));
+void TraceFile::write_sd_rows(const std::atomic<int32_t>& end, int32_t& row) {
+  // row, shared with the other thread, is written only when the walk ends.
+  int32_t i = 0;
+  try {
+    for (; i < end.load(std::memory_order_relaxed); ++i) {
+      // Unsigned test: a negative source is no source either.
+      uint32_t src = static_cast<uint32_t>(rd_frame_list[i].src);
+      // The row position is the frame number; for a receiver trace in
+      // frame order it equals the row's frame field.
+      if (src <= 2) write_sd(src, static_cast<uint32_t>(i));
+    }
+  } catch (...) {
+    row = i;
+    throw;
   }
+  row = i;
 }
 
 // The rd_trace lines of rows [0, end): what arrived of each row's frame,
 // or a lost line for each of its packets when nothing of it did.
-void TraceFile::write_rd_rows(std::atomic<int32_t>& end, int32_t& row) {
-  for (row = 0; row < end.load(std::memory_order_relaxed); ++row) {
-    const RdFrame& frame = rd_frame_list[row];
-    uint32_t src = static_cast<uint32_t>(frame.src);
-    if (src > 2) continue;
-    if (frame.size != 0)
-      write_rd(static_cast<uint32_t>(row));
-    else
-      write_lost(src, static_cast<uint32_t>(row));
+void TraceFile::write_rd_rows(const std::atomic<int32_t>& end, int32_t& row) {
+  int32_t i = 0;
+  try {
+    for (; i < end.load(std::memory_order_relaxed); ++i) {
+      const RdFrame& frame = rd_frame_list[i];
+      uint32_t src = static_cast<uint32_t>(frame.src);
+      if (src > 2) continue;
+      if (frame.size != 0)
+        write_rd(static_cast<uint32_t>(i));
+      else
+        write_lost(src, static_cast<uint32_t>(i));
+    }
+  } catch (...) {
+    row = i;
+    throw;
   }
+  row = i;
 }
 
 void TraceFile::compare() { write_traces(false); }
@@ -175,8 +196,9 @@ void TraceFile::write_traces(bool close) {
   // complete. The run must still end as one row-by-row walk would: a walk
   // that fails at a row lets the other stop after it, and then the rows
   // before it are reported, then the failure.
-  std::atomic<int32_t> end{rd_frame_num};
-  int32_t sd_row = 0, rd_row = 0;
+  alignas(64) std::atomic<int32_t> end{rd_frame_num};  // read on every row by both
+  alignas(64) int32_t sd_row = 0;
+  alignas(64) int32_t rd_row = 0;
   JobResult sd, rd;
   run_side_by_side(
       [&] {
