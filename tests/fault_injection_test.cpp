@@ -36,6 +36,15 @@ TEST_F(FaultInjectionTest, EachOutputBlockedByADirectory) {
   }
 }
 
+TEST_F(FaultInjectionTest, OutputsCreatedBeforeTheBlockedOneAreEmptied) {
+  WriteFile("rd_trace", "an earlier run's trace\n");
+  WriteFile("sd0_frame_dat", "an earlier run's sizes\n");
+  fs::create_directory("sd_trace");
+  EXPECT_EQ(std::string("sd_trace: cannot create: Is a directory") + kIncomplete, Run().out);
+  EXPECT_EQ("", ReadFile("rd_trace"));
+  EXPECT_EQ("an earlier run's sizes\n", ReadFile("sd0_frame_dat"));
+}
+
 TEST_F(FaultInjectionTest, EachOutputOnAFullDisk) {
   for (const char* name : kOutputs) {
     fs::create_symlink("/dev/full", name);

@@ -41,12 +41,30 @@ void InputFile::close() {
 }
 
 void OutFile::create(const char* name) {
+  if (!open(name)) cannot_create(errno);
+  empty();
+}
+
+bool OutFile::open(const char* name) {
   name_ = name;
-  fd_ = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd_ < 0) fail(name_ + ": cannot create: " + std::strerror(errno));
+  fd_ = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) return false;
   set_outputs_created(true);
   if (!buf_) buf_.reset(new char[kBufSize]);
   len_ = 0;
+  return true;
+}
+
+void OutFile::empty() {
+  // Only a regular file has a length to cut; a device or pipe is written
+  // as it is, as opening it with O_TRUNC would.
+  struct stat st;
+  if (fstat(fd_, &st) != 0) cannot_create(errno);
+  if (S_ISREG(st.st_mode) && st.st_size != 0 && ftruncate(fd_, 0) != 0) cannot_create(errno);
+}
+
+void OutFile::cannot_create(int error) const {
+  fail(name_ + ": cannot create: " + std::strerror(error));
 }
 
 void OutFile::flush() {

@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <atomic>
 #include <exception>
 #include <system_error>
@@ -83,9 +85,29 @@ TraceFile::TraceFile()
 void TraceFile::start() {
   sd_id = 0;
   rd_id = 0;
-  rd_trace_fp.create("rd_trace");
-  sd_trace_fp.create("sd_trace");
-  create_sd_frame_size();
+  // Both traces are opened before either is emptied, so that emptying them
+  // (slow for the large files of an earlier run) goes on while the frame
+  // sizes are written. Problems are still reported in creation order.
+  if (!rd_trace_fp.open("rd_trace")) rd_trace_fp.cannot_create(errno);
+  if (!sd_trace_fp.open("sd_trace")) {
+    int error = errno;
+    rd_trace_fp.empty();
+    sd_trace_fp.cannot_create(error);
+  }
+  JobResult summaries, emptied;
+  run_side_by_side(
+      [&] {
+        create_sd_frame_size();
+        build_frame_index();
+      },
+      summaries,
+      [&] {
+        rd_trace_fp.empty();
+        sd_trace_fp.empty();
+      },
+      emptied);
+  if (emptied.failed) end_run(emptied.message);
+  if (summaries.failed) end_run(summaries.message);
   // What compare does, each trace closed as soon as its walk is done.
   write_traces(true);
   // Status 1 after a completed run too: callers rely on it.

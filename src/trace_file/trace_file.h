@@ -76,7 +76,14 @@ struct InputFile {
 class alignas(64) OutFile {
  public:
   static constexpr size_t kMaxLine = 1024;  // room one formatted line may need
+  // Opens name for writing, creating it, and empties it.
   void create(const char* name);
+  // The two halves of create: emptying a large file releases all its pages
+  // and blocks, which takes a while that another thread can spend. open
+  // returns false, with errno set, where create would fail.
+  bool open(const char* name);
+  void empty();
+  [[noreturn]] void cannot_create(int error) const;
   // Room for at most kMaxLine bytes; hand the end of what was written to commit.
   char* reserve() {
     if (kBufSize - len_ < kMaxLine) flush();
@@ -198,6 +205,8 @@ class TraceFile {
  private:
   void load_rd(InputFile& stream);
   void build_frame_index();
+  // compare's two walks, over the index built already; closing each trace
+  // when its walk is done, if asked.
   void write_traces(bool close);
   void write_sd_rows(const std::atomic<int32_t>& end, int32_t& row);
   void write_rd_rows(const std::atomic<int32_t>& end, int32_t& row);

@@ -187,10 +187,12 @@ void TraceFile::write_rd_rows(const std::atomic<int32_t>& end, int32_t& row) {
   row = i;
 }
 
-void TraceFile::compare() { write_traces(false); }
+void TraceFile::compare() {
+  build_frame_index();
+  write_traces(false);
+}
 
 void TraceFile::write_traces(bool close) {
-  build_frame_index();
   // sd_trace and rd_trace share nothing but the tables, so each is written
   // by its own walk over the rows, side by side, and closed as soon as it is
   // complete. The run must still end as one row-by-row walk would: a walk
