@@ -1,6 +1,9 @@
 // Line-counted reading of the sender traces and the problems that end a
 // run before any output exists.
 
+#include <cstring>
+#include <random>
+
 #include "test_support.h"
 
 namespace {
@@ -50,6 +53,43 @@ TEST_F(TraceInputTest, LoadsColumnsIgnoringExtraTokensAndRunsOfSpaces) {
   EXPECT_EQ(0, b.col4);
   EXPECT_EQ(-5, b.col5);
   EXPECT_EQ(5, trace.sd_list[1][2].frame);  // loaded without a final newline
+}
+
+TEST_F(TraceInputTest, ColumnsAnywhereInLongLinesReadAsTheirTokens) {
+  // Runs of spaces and tokens of every length put columns across the
+  // reader's 64-byte windows and its 1 MiB blocks.
+  std::mt19937_64 rng(7);
+  const std::vector<std::string> tokens = {"0", "-12", "1.5", "58400.933514", "-0.000001", "99999999",
+                                           "123456789012", "1e3", "0x10", "+7", "abc", "-", "1.",
+                                           "12345678.5", "2147483648", "00000000000000000001"};
+  std::string text;
+  std::vector<std::vector<std::string>> lines;
+  for (int i = 0; i < 40000; ++i) {
+    std::vector<std::string> line;
+    size_t columns = 6 + rng() % 3;
+    text += std::string(rng() % 3 ? 0 : rng() % 90, ' ');
+    for (size_t c = 0; c < columns; ++c) {
+      line.push_back(tokens[rng() % tokens.size()]);
+      text += line.back() + std::string(1 + (rng() % 4 ? 0 : rng() % 70), ' ');
+    }
+    if (rng() % 2) text.pop_back();
+    text += '\n';
+    lines.push_back(line);
+  }
+  ASSERT_EQ("", Load(text));
+  ASSERT_EQ(static_cast<int32_t>(lines.size()), trace.sd_num[1]);
+  auto Int = [](const std::string& s) { return parse_int32(s.data(), s.data() + s.size()); };
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const SdRecord& r = trace.sd_list[1][i];
+    const std::vector<std::string>& t = lines[i];
+    double time = parse_time(t[0].data(), t[0].data() + t[0].size());
+    EXPECT_EQ(0, std::memcmp(&time, &r.time, sizeof time)) << i;
+    EXPECT_EQ(Int(t[1]), r.col1) << i;
+    EXPECT_EQ(Int(t[2]), r.frame) << i;
+    EXPECT_EQ(Int(t[3]), r.size) << i;
+    EXPECT_EQ(Int(t[4]), r.col4) << i;
+    EXPECT_EQ(Int(t[5]), r.col5) << i;
+  }
 }
 
 TEST_F(TraceInputTest, WindowsLineEndsParse) {

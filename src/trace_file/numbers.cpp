@@ -53,7 +53,10 @@ int eight_digits(const char* p, uint64_t* value) {
   // carries only reach bytes above the first non-digit, which are dropped.
   uint64_t nondigit = (sub | (sub + 0x7676767676767676ull)) & 0x8080808080808080ull;
   int count = nondigit == 0 ? 8 : __builtin_ctzll(nondigit) / 8;
-  if (count == 0) return 0;
+  if (count == 0) {
+    *value = 0;
+    return 0;
+  }
   // Leading zero digits in place of the dropped bytes, then combine pairs,
   // quads and the two halves.
   uint64_t v = sub << (8 * (8 - count));
@@ -66,24 +69,6 @@ int eight_digits(const char* p, uint64_t* value) {
 }
 
 }  // namespace
-
-const char* scan_int32(const char* p, const char* end, int32_t* out) {
-  bool negative = p < end && *p == '-';
-  const char* digits = p + negative;
-  const char* q = digits;
-  uint64_t value = 0;
-  int count = end - q >= 8 ? eight_digits(q, &value) : 0;
-  q += count;
-  if (count == 0 || count == 8) {
-    while (q < end && is_digit(*q) && q - digits < 10) value = value * 10 + static_cast<uint64_t>(*q++ - '0');
-  }
-  if (q == digits || (q < end && is_digit(*q))) return nullptr;  // none, or too many
-  int64_t signed_value = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
-  *out = signed_value > INT32_MAX   ? INT32_MAX
-         : signed_value < INT32_MIN ? INT32_MIN
-                                    : static_cast<int32_t>(signed_value);
-  return q;
-}
 
 int32_t parse_int32(const char* p, const char* end) {
   while (p < end && is_c_space(*p)) ++p;
@@ -104,6 +89,10 @@ int32_t parse_int32(const char* p, const char* end) {
   return static_cast<int32_t>(value);
 }
 
+namespace {
+
+// The value of a plain decimal at begin, read up to where it stops
+// (returned); nullptr when the number is not plain and needs strtod.
 const char* scan_time(const char* begin, const char* end, double* out) {
   // [sign] digits [. digits] with at most 19 significant digits whose
   // value fits in 53 bits and at most 22 decimals: one correctly rounded
@@ -113,20 +102,6 @@ const char* scan_time(const char* begin, const char* end, double* out) {
   if (p < end && (*p == '+' || *p == '-')) {
     negative = *p == '-';
     ++p;
-  }
-  // Commonest of all, "1234.567890": both parts at once, 8 bytes at a time.
-  uint64_t whole, fraction;
-  int n = end - p >= 8 ? eight_digits(p, &whole) : 0;
-  if (n > 0 && n < 8 && p[n] == '.' && end - (p + n + 1) >= 8) {
-    const char* f = p + n + 1;
-    int m = eight_digits(f, &fraction);
-    const char* stop = f + m;
-    if (m > 0 && m < 8 && *stop != 'e' && *stop != 'E' && *stop != 'x' && *stop != 'X') {
-      static constexpr uint64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-      double value = static_cast<double>(whole * kScale[m] + fraction) / kPow10[m];  // < 2^53
-      *out = negative ? -value : value;
-      return stop;
-    }
   }
   uint64_t mantissa = 0;
   int digits = 0;
@@ -155,10 +130,43 @@ const char* scan_time(const char* begin, const char* end, double* out) {
   return p;
 }
 
+}  // namespace
+
 double parse_time(const char* begin, const char* end) {
   double value;
   if (scan_time(begin, end, &value) != nullptr) return value;
   return strtod_c(begin, end);
+}
+
+int32_t token_int32(const char* begin, const char* end) {
+  // Up to 8 digits after an optional minus: exact, and within int32.
+  bool negative = *begin == '-';
+  const char* digits = begin + negative;
+  uint64_t value;
+  if (end - digits <= 8 && eight_digits(digits, &value) == end - digits) {
+    int32_t magnitude = static_cast<int32_t>(value);
+    return negative ? -magnitude : magnitude;
+  }
+  return parse_int32(begin, end);
+}
+
+double token_time(const char* begin, const char* end) {
+  // Commonest of all, "1234.567890": both parts at once, 8 bytes at a time;
+  // the whole number then has at most 14 digits, so it and the power of
+  // ten are exact doubles and their quotient is correctly rounded.
+  const char* p = begin + (*begin == '-' || *begin == '+');
+  uint64_t whole, fraction;
+  int n = eight_digits(p, &whole);
+  if (n > 0 && n < 8 && p[n] == '.') {
+    const char* f = p + n + 1;
+    int m = eight_digits(f, &fraction);
+    if (m > 0 && m < 8 && f + m == end) {
+      static constexpr uint64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+      double value = static_cast<double>(whole * kScale[m] + fraction) / kPow10[m];
+      return *begin == '-' ? -value : value;
+    }
+  }
+  return parse_time(begin, end);
 }
 
 namespace {

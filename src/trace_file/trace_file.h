@@ -110,10 +110,10 @@ class alignas(64) OutFile {
 int32_t parse_int32(const char* begin, const char* end);
 // Exactly what the C library's strtod gives in the C locale.
 double parse_time(const char* begin, const char* end);
-// Fast paths of the two: a plain number at p, read up to where it stops
-// (returned); nullptr when the number is not plain and needs parse_*.
-const char* scan_int32(const char* p, const char* end, int32_t* out);
-const char* scan_time(const char* p, const char* end, double* out);
+// The same for a whole token [begin, end) followed by at least 8 readable
+// bytes: plain numbers are then read 8 bytes at a time.
+int32_t token_int32(const char* begin, const char* end);
+double token_time(const char* begin, const char* end);
 // Append printf's "%d", "%-16d", "%f" and "%-16f"; return the new end.
 char* put_int(char* out, int32_t value);
 char* put_int_left16(char* out, int32_t value);

@@ -31,58 +31,86 @@ void rewind_or_fail(InputFile& in) {
 // it stands. While a line is read, a newline is guaranteed within its first
 // 999 bytes: the line's own, one put after an unterminated last line, or a
 // stand-in at byte 999 that marks a line too long. So scans need no bounds
-// but the newline, and numbers can be read 8 bytes at a time.
+// but the newline.
 class LineReader {
  public:
-  static constexpr size_t kSlack = 16;
+  // Room after the data: a line is looked at 64 bytes at a time, and the
+  // last window of a line may reach 63 bytes past its newline.
+  static constexpr size_t kSlack = 64;
   explicit LineReader(InputFile& in) : in_(in), buf_(new char[kBlock + kSlack]()) {}
 
   // The columns of one line, read in order; a line with too few, or too
-  // long, ends the run.
+  // long, ends the run. Columns are found with bit masks of the spaces and
+  // newlines in 64-byte windows of the line, not byte by byte.
   class Fields {
    public:
     Fields(LineReader& reader, int want) : reader_(reader), want_(want) {
-      p_ = reader.begin_line();
-      if (p_ == nullptr) fail(reader.in_.path + ": the file changed while it was being read");
+      const char* line = reader.begin_line();
+      if (line == nullptr) fail(reader.in_.path + ": the file changed while it was being read");
+      look_at(line);
     }
-    int32_t int32() { return field<int32_t, scan_int32, parse_int32>(); }
-    double time() { return field<double, scan_time, parse_time>(); }
+    int32_t int32() {
+      const char* begin = token();
+      return token_int32(begin, window_ + at_);
+    }
+    double time() {
+      const char* begin = token();
+      return token_time(begin, window_ + at_);
+    }
     // Skips what is left of the line (extra columns are ignored).
-    void end() { reader_.end_line(p_); }
+    void end() {
+      uint64_t newline;
+      while ((newline = newlines_ & (~uint64_t{0} << at_)) == 0) look_at(window_ + 64);
+      reader_.end_line(window_ + __builtin_ctzll(newline));
+    }
 
    private:
-    // The conversions are template arguments so that they inline here.
-    template <typename T, const char* (*scan)(const char*, const char*, T*),
-              T (*parse)(const char*, const char*)>
-    T field() {
-      T value;
-      const char* start = token();
-      const char* stop = scan(start, reader_.limit(), &value);
-      if (!complete(stop)) value = parse(start, stop = token_end(start));
-      p_ = stop;
-      return value;
-    }
+    // The next token's first byte; at_ is left on the space or newline
+    // that ends it.
     const char* token() {
-      while (*p_ == ' ') ++p_;
-      if (*p_ == '\n') {
-        reader_.end_line(p_);  // a line too long is reported as such
-        fail(reader_.where() + ": expected " + std::to_string(want_) + " columns, found " +
-             std::to_string(found_));
-      }
+      uint64_t found;
+      while ((found = ~spaces_ & (~uint64_t{0} << at_)) == 0) look_at(window_ + 64);
+      at_ = static_cast<unsigned>(__builtin_ctzll(found));
+      if ((newlines_ >> at_) & 1) missing_column();
       ++found_;
-      return p_;
+      const char* begin = window_ + at_;
+      while ((found = (spaces_ | newlines_) & (~uint64_t{0} << at_)) == 0) look_at(window_ + 64);
+      at_ = static_cast<unsigned>(__builtin_ctzll(found));
+      return begin;
     }
-    // A plain number that fills its token; anything else goes, as a whole
-    // token, to the general conversion.
-    static bool complete(const char* stop) { return stop != nullptr && (*stop == ' ' || *stop == '\n'); }
-    static const char* token_end(const char* p) {
-      while (*p != ' ' && *p != '\n') ++p;
-      return p;
+    [[noreturn, gnu::cold, gnu::noinline]] void missing_column() {
+      reader_.end_line(window_ + at_);  // a line too long is reported as such
+      fail(reader_.where() + ": expected " + std::to_string(want_) + " columns, found " +
+           std::to_string(found_));
+    }
+    void look_at(const char* window) {
+      window_ = window;
+      at_ = 0;
+      spaces_ = byte_mask(window, ' ');
+      newlines_ = byte_mask(window, '\n');
+    }
+    // Bit i set where window[i] == c, for 64 bytes.
+    static uint64_t byte_mask(const char* window, char c) {
+      uint64_t mask = 0;
+#ifdef __SSE2__
+      const __m128i wanted = _mm_set1_epi8(c);
+      for (int i = 0; i < 4; ++i) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + 16 * i));
+        uint32_t bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
+        mask |= uint64_t{bits} << (16 * i);
+      }
+#else
+      for (int i = 0; i < 64; ++i) mask |= uint64_t{window[i] == c} << i;
+#endif
+      return mask;
     }
     LineReader& reader_;
     int want_;
     int found_ = 0;
-    const char* p_;
+    const char* window_ = nullptr;  // 64 bytes of the line
+    unsigned at_ = 0;               // where in the window reading stands
+    uint64_t spaces_ = 0;           // bit masks of the window
+    uint64_t newlines_ = 0;
   };
 
  private:
@@ -99,19 +127,15 @@ class LineReader {
     return base + pos_;
   }
 
-  // Finds the newline of the current line at or after p; checks its length.
-  void end_line(const char* p) {
+  // Ends the current line at its newline nl; checks its length.
+  void end_line(const char* nl) {
     char* base = buf_.get();
-    const char* nl = static_cast<const char*>(std::memchr(p, '\n', base + stand_in_ + 1 - p));
     base[stand_in_] = saved_;
     size_t begin = pos_;
     pos_ = static_cast<size_t>(nl - base) + 1;
     if (pos_ > len_) pos_ = len_;  // the newline after an unterminated last line
     if (static_cast<size_t>(nl - base) - begin > kMaxLineChars) too_long(line_);
   }
-
-  // Scans may look this far: up to the stand-in newline.
-  const char* limit() const { return buf_.get() + stand_in_ + 1; }
 
   // Keeps at least 999 unread bytes in the buffer unless the file ends.
   void refill() {
