@@ -66,6 +66,12 @@ TEST(Numbers, IntegersPrintLikePrintf) {
   std::vector<int32_t> values = {0, INT32_MAX, INT32_MIN};
   for (int64_t power = 1; power <= 1000000000; power *= 10)
     for (int64_t v : {power - 1, power, -power}) values.push_back(static_cast<int32_t>(v));
+  std::mt19937 rng(3);
+  for (int i = 0; i < 100000; ++i) {
+    values.push_back(static_cast<int32_t>(rng()));
+    values.push_back(static_cast<int32_t>(rng() % 100000000));
+    values.push_back(static_cast<int32_t>(rng() % 10000));
+  }
   for (int32_t v : values) {
     char buf[64], want[64];
     std::snprintf(want, sizeof want, "%-16d|%d", v, v);
