@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 
@@ -22,12 +24,51 @@ void CheckNumbers(const uint8_t* data, size_t size) {
   long wide = strtol_l(b, nullptr, 10, c);
   int32_t clamped = wide > INT32_MAX ? INT32_MAX : wide < INT32_MIN ? INT32_MIN : static_cast<int32_t>(wide);
   if (parse_int32(b, e) != clamped) __builtin_trap();
+  // The readers' conversions of a whole token, with the line after it.
+  std::string token(b, std::strcspn(b, " \n"));
+  std::string line = token + " 1234567 89";
+  const char* t = line.data();
+  const char* u = t + token.size();
+  double token_want = strtod_l(token.c_str(), nullptr, c);
+  double token_got = token_time(t, u);
+  if (std::memcmp(&token_want, &token_got, sizeof token_want) != 0) __builtin_trap();
+  if (token_int32(t, u) != parse_int32(t, u)) __builtin_trap();
   char printed[512], expected[512];
   locale_t old = uselocale(c);
   std::snprintf(expected, sizeof expected, "%-16f", got);
   uselocale(old);
   *put_time_left16(printed, got) = '\0';
   if (std::strcmp(printed, expected) != 0) __builtin_trap();
+}
+
+// Every record holds the conversions of its line's first six tokens, the
+// line split at runs of spaces.
+void CheckColumns(const uint8_t* data, size_t size, const SdRecord* records) {
+  const char* p = reinterpret_cast<const char*>(data);
+  const char* end = p + size;
+  for (size_t i = 0; p < end; ++i) {
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* stop = nl != nullptr ? nl : end;
+    std::vector<std::string> tokens;
+    for (const char* q = p; q < stop;) {
+      if (*q == ' ') {
+        ++q;
+        continue;
+      }
+      const char* r = q;
+      while (r < stop && *r != ' ') ++r;
+      tokens.emplace_back(q, r);
+      q = r;
+    }
+    if (tokens.size() < 6) __builtin_trap();  // the reader should have refused the line
+    auto Int = [&](int k) { return parse_int32(tokens[k].data(), tokens[k].data() + tokens[k].size()); };
+    double time = parse_time(tokens[0].data(), tokens[0].data() + tokens[0].size());
+    const SdRecord& r = records[i];
+    if (std::memcmp(&time, &r.time, sizeof time) != 0 || Int(1) != r.col1 || Int(2) != r.frame ||
+        Int(3) != r.size || Int(4) != r.col4 || Int(5) != r.col5)
+      __builtin_trap();
+    p = stop + 1;
+  }
 }
 
 }  // namespace
@@ -47,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i) lines += data[i] == '\n';
     if (size > 0 && data[size - 1] != '\n') ++lines;
     if (static_cast<size_t>(trace.sd_num[1]) != lines) __builtin_trap();
+    CheckColumns(data, size, trace.sd_list[1].get());
     InputFile again;
     OpenInput(again, "trace");
     trace.read_rd(again);
