@@ -1,6 +1,7 @@
 // Run control: the trace set's construction, the start of the output
-// stages and the end of the process, and the guards that come before any
-// output file exists.
+// stages and the end of the process, the guards that come before any
+// output file exists, and the running of two halves of a stage on two
+// threads with failures reported in one-thread order.
 
 #include <sys/stat.h>
 

@@ -1,6 +1,7 @@
 // Trace output: the walk over the receiver frame table and the writers of
 // sd_trace and rd_trace lines. The records are grouped by frame number
-// once, so each frame costs only its own packets and a run stays linear.
+// once, so each frame costs only its own packets and a run stays linear;
+// the two traces are written by two walks on two threads.
 
 #include <algorithm>
 
