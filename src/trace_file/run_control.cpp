@@ -5,9 +5,8 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-
 #include <atomic>
+#include <cerrno>
 #include <exception>
 #include <system_error>
 #include <thread>
