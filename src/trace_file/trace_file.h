@@ -208,8 +208,8 @@ class TraceFile {
   // compare's two walks, over the index built already; closing each trace
   // when its walk is done, if asked.
   void write_traces(bool close);
-  void write_sd_rows(const std::atomic<int32_t>& end, int32_t& row);
-  void write_rd_rows(const std::atomic<int32_t>& end, int32_t& row);
+  void write_sd_rows(std::atomic<int32_t>& end, int32_t& row);
+  void write_rd_rows(std::atomic<int32_t>& end, int32_t& row);
   FrameIndex sd_index_[3];
   FrameIndex rd_index_;
 };

@@ -148,9 +148,10 @@ void TraceFile::write_lost(uint32_t src, uint32_t frame) {
   rd_id = id;
 }
 
-// The sd_trace lines of rows [0, end): each row's packets as sent.
-void TraceFile::write_sd_rows(const std::atomic<int32_t>& end, int32_t& row) {
-  // row, shared with the other thread, is written only when the walk ends.
+// The sd_trace lines of rows [0, end): each row's packets as sent. row,
+// shared with the other thread, is written only when the walk ends; a
+// failing row becomes the end of the other walk too.
+void TraceFile::write_sd_rows(std::atomic<int32_t>& end, int32_t& row) {
   int32_t i = 0;
   try {
     for (; i < end.load(std::memory_order_relaxed); ++i) {
@@ -162,6 +163,7 @@ void TraceFile::write_sd_rows(const std::atomic<int32_t>& end, int32_t& row) {
     }
   } catch (...) {
     row = i;
+    lower_end(end, i);
     throw;
   }
   row = i;
@@ -169,7 +171,7 @@ void TraceFile::write_sd_rows(const std::atomic<int32_t>& end, int32_t& row) {
 
 // The rd_trace lines of rows [0, end): what arrived of each row's frame,
 // or a lost line for each of its packets when nothing of it did.
-void TraceFile::write_rd_rows(const std::atomic<int32_t>& end, int32_t& row) {
+void TraceFile::write_rd_rows(std::atomic<int32_t>& end, int32_t& row) {
   int32_t i = 0;
   try {
     for (; i < end.load(std::memory_order_relaxed); ++i) {
@@ -183,6 +185,7 @@ void TraceFile::write_rd_rows(const std::atomic<int32_t>& end, int32_t& row) {
     }
   } catch (...) {
     row = i;
+    lower_end(end, i + 1);  // the sd_trace lines of the failing row come before it
     throw;
   }
   row = i;
@@ -205,23 +208,12 @@ void TraceFile::write_traces(bool close) {
   JobResult sd, rd;
   run_side_by_side(
       [&] {
-        try {
-          write_sd_rows(end, sd_row);
-        } catch (...) {
-          lower_end(end, sd_row);
-          throw;
-        }
+        write_sd_rows(end, sd_row);
         if (close && sd_row == rd_frame_num) sd_trace_fp.close();
       },
       sd,
       [&] {
-        try {
-          write_rd_rows(end, rd_row);
-        } catch (...) {
-          // The sd_trace lines of the failing row come before it.
-          lower_end(end, rd_row + 1);
-          throw;
-        }
+        write_rd_rows(end, rd_row);
         if (close && rd_row == rd_frame_num) rd_trace_fp.close();
       },
       rd);
