@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "failure.h"
 #include "trace_file.h"
 
 inline void EnterScratchDirectory() {

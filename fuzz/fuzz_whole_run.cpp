@@ -1,9 +1,11 @@
 // Fuzz target: a whole run from four inputs to six outputs. The input is
 // split at the byte 0x01 into the three sender traces and the receiver trace.
 
+#include <cstdlib>
 #include <cstring>
 
 #include "fuzz_support.h"
+#include "run_control.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EnterScratchDirectory();
@@ -15,19 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteInput(kNames[i], data, part_end - data);
     data = cut != nullptr ? cut + 1 : end;
   }
-  set_outputs_created(false);
-  TraceFile* run = new TraceFile();
-  try {
-    InputFile inputs[4];
-    for (int i = 0; i < 4; ++i) OpenInput(inputs[i], kNames[i]);
-    refuse_inputs_among_outputs(inputs, 4);
-    run->read_sd(0, inputs[0]);
-    run->read_sd(1, inputs[1]);
-    run->read_sd(2, inputs[2]);
-    run->read_rd(inputs[3]);
-    run->start();
-  } catch (const RunEnded&) {
-  }
-  delete run;
+  // The shipped entry sequence, on two threads or, for every other input,
+  // on the one-thread path.
+  static bool one_thread = false;
+  one_thread = !one_thread;
+  if (one_thread)
+    setenv("TRACE_ALIGN_THREADS", "1", 1);
+  else
+    unsetenv("TRACE_ALIGN_THREADS");
+  char* argv[] = {const_cast<char*>("trace_align"), const_cast<char*>(kNames[0]), const_cast<char*>(kNames[1]),
+                  const_cast<char*>(kNames[2]), const_cast<char*>(kNames[3]), nullptr};
+  std::fflush(stdout);
+  run(5, argv);
   return 0;
 }

@@ -8,10 +8,12 @@ namespace {
 const char* const kOutputs[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
                                 "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
 
-class EndToEndTest : public ScratchTest {
+class EndToEndTest : public ScratchTest, public ::testing::WithParamInterface<std::string> {
  protected:
-  RunResult Run(const std::vector<std::string>& env = {}) {
-    return RunTool({"sd0", "sd1", "sd2", "rd"}, env);
+  RunResult Run(const std::vector<std::string>& env = {}) { return Tool({"sd0", "sd1", "sd2", "rd"}, env); }
+  RunResult Tool(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
+    env.push_back(GetParam());
+    return RunTool(args, env);
   }
   void Inputs(const std::string& sd0, const std::string& sd1, const std::string& sd2,
               const std::string& rd) {
@@ -23,27 +25,27 @@ class EndToEndTest : public ScratchTest {
   int Files() { return static_cast<int>(std::distance(fs::directory_iterator("."), {})); }
 };
 
-TEST_F(EndToEndTest, WrongArgumentCountCreatesNothing) {
+TEST_P(EndToEndTest, WrongArgumentCountCreatesNothing) {
   Inputs("", "", "", "");
   for (auto args : {std::vector<std::string>{}, {"sd0", "sd1", "sd2"}, {"sd0", "sd1", "sd2", "rd", "rd"}}) {
-    RunResult r = RunTool(args);
+    RunResult r = Tool(args);
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("check input files and try again\n", r.out);
   }
   EXPECT_EQ(4, Files());
 }
 
-TEST_F(EndToEndTest, FirstUnopenablePathIsReportedAndNothingCreated) {
+TEST_P(EndToEndTest, FirstUnopenablePathIsReportedAndNothingCreated) {
   WriteFile("sd0", "");
-  RunResult r = RunTool({"sd0", "sd0", "missing/third", "missing_fourth"});
+  RunResult r = Tool({"sd0", "sd0", "missing/third", "missing_fourth"});
   EXPECT_EQ(1, r.status);
   EXPECT_EQ("can't open file missing/third\n", r.out);
   fs::create_directory("dir");
-  EXPECT_EQ("can't open file dir\n", RunTool({"dir", "sd0", "sd0", "sd0"}).out);
+  EXPECT_EQ("can't open file dir\n", Tool({"dir", "sd0", "sd0", "sd0"}).out);
   EXPECT_EQ(2, Files());
 }
 
-TEST_F(EndToEndTest, CompletedRunIsSilentWithStatusOneAndReplacesOldOutputs) {
+TEST_P(EndToEndTest, CompletedRunIsSilentWithStatusOneAndReplacesOldOutputs) {
   Inputs("", "", "", "");
   WriteFile("rd_trace", "old contents\n");
   WriteFile("sd_trace", "old contents\n");
@@ -57,7 +59,7 @@ TEST_F(EndToEndTest, CompletedRunIsSilentWithStatusOneAndReplacesOldOutputs) {
 
 // Frames 0, 1 and 3 of source 1 arrive, frame 2 is lost, frame 4 is beyond
 // the last received frame; source 0 sent frame 0 too but is never consulted.
-TEST_F(EndToEndTest, LostFrameBetweenReceivedFrames) {
+TEST_P(EndToEndTest, LostFrameBetweenReceivedFrames) {
   Inputs("0.1 0 0 100 0 0\n", "1.0 1 0 500 0 0\n1.1 1 0 300 1 1\n2.0 1 1 400 0 2\n3.0 1 2 600 0 3\n4.0 1 3 700 0 4\n5.0 1 4 800 0 5\n",
          "", "1.05 1 0 500 0\n2.05 1 1 400 0\n4.05 1 3 700 0\n");
   EXPECT_EQ("", Run().out);
@@ -82,7 +84,7 @@ TEST_F(EndToEndTest, LostFrameBetweenReceivedFrames) {
 
 // Frame 7 went missing after frame 6 of source 2, so it is attributed to
 // source 2, which never sent it: source 1's packets of frame 7 vanish.
-TEST_F(EndToEndTest, GapAttributedToTheWrongSourceWritesNothingForIt) {
+TEST_P(EndToEndTest, GapAttributedToTheWrongSourceWritesNothingForIt) {
   Inputs("", "6.0 1 6 10 0 0\n7.0 1 7 10 0 0\n8.0 1 8 10 0 0\n", "6.5 2 6 10 0 0\n",
          "6.1 1 6 10 0\n6.6 2 6 20 0\n8.1 1 8 10 0\n");
   std::string six_errors;
@@ -97,7 +99,7 @@ TEST_F(EndToEndTest, GapAttributedToTheWrongSourceWritesNothingForIt) {
 
 // A late packet of frame 1 after frame 2: row 3 holds frame 1 but is
 // handled as frame 3, whose sender lines appear without any receiver line.
-TEST_F(EndToEndTest, OutOfOrderReceiverTrace) {
+TEST_P(EndToEndTest, OutOfOrderReceiverTrace) {
   Inputs("", "1 1 0 5 0 0\n2 1 1 5 0 0\n3 1 2 5 0 0\n4 1 3 5 0 0\n", "",
          "1.5 1 0 5 0\n2.5 1 1 5 0\n3.5 1 2 5 0\n2.6 1 1 6 0\n");
   Run();
@@ -111,10 +113,10 @@ TEST_F(EndToEndTest, OutOfOrderReceiverTrace) {
 }
 
 // The bundled example, byte for byte, in the user's and in a comma-decimal locale.
-TEST_F(EndToEndTest, ExampleRunMatchesExpectedOutputsInAnyLocale) {
+TEST_P(EndToEndTest, ExampleRunMatchesExpectedOutputsInAnyLocale) {
   std::string examples = TRACE_ALIGN_SOURCE_DIR "/examples/";
   for (const char* locale : {"LC_ALL=C", "LC_ALL=de_DE.UTF-8"}) {
-    RunResult r = RunTool({examples + "sd0.txt", examples + "sd1.txt", examples + "sd2.txt",
+    RunResult r = Tool({examples + "sd0.txt", examples + "sd1.txt", examples + "sd2.txt",
                            examples + "rd.txt"},
                           {locale});
     EXPECT_EQ(1, r.status);
@@ -123,5 +125,7 @@ TEST_F(EndToEndTest, ExampleRunMatchesExpectedOutputsInAnyLocale) {
       EXPECT_EQ(ReadFile(examples + "expected/" + name), ReadFile(name)) << name << " " << locale;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, EndToEndTest, ::testing::ValuesIn(kThreadModes), ThreadModeName);
 
 }  // namespace

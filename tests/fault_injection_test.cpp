@@ -10,7 +10,7 @@ const char* const kOutputs[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
                                 "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
 const char* const kIncomplete = "; the outputs of this run are incomplete\n";
 
-class FaultInjectionTest : public ScratchTest {
+class FaultInjectionTest : public ScratchTest, public ::testing::WithParamInterface<std::string> {
  protected:
   void SetUp() override {
     ScratchTest::SetUp();
@@ -19,7 +19,7 @@ class FaultInjectionTest : public ScratchTest {
   }
   RunResult Run(std::vector<std::string> args = {"sd0", "sd1", "sd2", "rd"}) {
     for (auto& [name, text] : inputs_) WriteFile(name, text);
-    RunResult r = RunTool(args);
+    RunResult r = RunTool(args, {GetParam()});
     EXPECT_EQ(1, r.status);
     for (auto& [name, text] : inputs_) EXPECT_EQ(text, ReadFile(name)) << name << " changed";
     return r;
@@ -27,7 +27,7 @@ class FaultInjectionTest : public ScratchTest {
   std::vector<std::pair<std::string, std::string>> inputs_;
 };
 
-TEST_F(FaultInjectionTest, EachOutputBlockedByADirectory) {
+TEST_P(FaultInjectionTest, EachOutputBlockedByADirectory) {
   for (const char* name : kOutputs) {
     fs::create_directory(name);
     std::string first = std::string(name) == "rd_frame_dat" ? "\n" : kIncomplete;
@@ -36,7 +36,7 @@ TEST_F(FaultInjectionTest, EachOutputBlockedByADirectory) {
   }
 }
 
-TEST_F(FaultInjectionTest, OutputsCreatedBeforeTheBlockedOneAreEmptied) {
+TEST_P(FaultInjectionTest, OutputsCreatedBeforeTheBlockedOneAreEmptied) {
   WriteFile("rd_trace", "an earlier run's trace\n");
   WriteFile("sd0_frame_dat", "an earlier run's sizes\n");
   fs::create_directory("sd_trace");
@@ -45,7 +45,7 @@ TEST_F(FaultInjectionTest, OutputsCreatedBeforeTheBlockedOneAreEmptied) {
   EXPECT_EQ("an earlier run's sizes\n", ReadFile("sd0_frame_dat"));
 }
 
-TEST_F(FaultInjectionTest, EachOutputOnAFullDisk) {
+TEST_P(FaultInjectionTest, EachOutputOnAFullDisk) {
   for (const char* name : kOutputs) {
     fs::create_symlink("/dev/full", name);
     EXPECT_EQ(name + std::string(": cannot write: No space left on device") + kIncomplete, Run().out);
@@ -53,7 +53,7 @@ TEST_F(FaultInjectionTest, EachOutputOnAFullDisk) {
   }
 }
 
-TEST_F(FaultInjectionTest, InputThatIsAnOutputIsRefusedBeforeAnythingIsCreated) {
+TEST_P(FaultInjectionTest, InputThatIsAnOutputIsRefusedBeforeAnythingIsCreated) {
   inputs_.push_back({"sd_trace", "0.1 0 0 100 0 0\n"});
   EXPECT_EQ("input file sd_trace is the output file sd_trace of this run; refusing to overwrite it\n",
             Run({"sd0", "sd1", "sd_trace", "rd"}).out);
@@ -63,14 +63,14 @@ TEST_F(FaultInjectionTest, InputThatIsAnOutputIsRefusedBeforeAnythingIsCreated) 
   EXPECT_FALSE(Exists("rd_trace"));
 }
 
-TEST_F(FaultInjectionTest, FrameJumpBeyondTheTableEndsAtOnce) {
+TEST_P(FaultInjectionTest, FrameJumpBeyondTheTableEndsAtOnce) {
   inputs_[3].second = "0.5 0 0 100 0\n0.6 0 2147483647 1 0\n";
   EXPECT_EQ("rd_frame_dat: the receiver trace's frame numbers need more than 2147483647 table rows\n",
             Run().out);
   EXPECT_FALSE(Exists("rd_frame_dat"));
 }
 
-TEST_F(FaultInjectionTest, BadInputLinesEndTheRunBeforeAnyOutput) {
+TEST_P(FaultInjectionTest, BadInputLinesEndTheRunBeforeAnyOutput) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"0.1 0 0 100 0 " + std::string(5000, '7') + "\n", "sd0:1: line longer than 998 characters\n"},
       {"0.1 0 0 100 0 0\n\n", "sd0:2: expected 6 columns, found 0\n"},
@@ -82,7 +82,7 @@ TEST_F(FaultInjectionTest, BadInputLinesEndTheRunBeforeAnyOutput) {
   }
 }
 
-TEST_F(FaultInjectionTest, OfTwoBadInputsTheEarlierArgumentIsReported) {
+TEST_P(FaultInjectionTest, OfTwoBadInputsTheEarlierArgumentIsReported) {
   inputs_[2].second = "0.3 2 2\n";
   inputs_[3].second = "0.5 0 0 100 0\n0.6 1\n";
   EXPECT_EQ("sd2:1: expected 6 columns, found 3\n", Run().out);
@@ -110,7 +110,7 @@ class AlignedTraceFaultTest : public FaultInjectionTest {
   }
 };
 
-TEST_F(AlignedTraceFaultTest, RowsAfterAFailedWriteAreNotReported) {
+TEST_P(AlignedTraceFaultTest, RowsAfterAFailedWriteAreNotReported) {
   EXPECT_EQ(std::string(kNoSrc) + kNoSrc, Run().out);
   for (const char* name : {"sd_trace", "rd_trace"}) {
     fs::remove(name);
@@ -120,7 +120,7 @@ TEST_F(AlignedTraceFaultTest, RowsAfterAFailedWriteAreNotReported) {
   }
 }
 
-TEST_F(AlignedTraceFaultTest, OfTwoFailingTracesTheOneFilledFirstIsReported) {
+TEST_P(AlignedTraceFaultTest, OfTwoFailingTracesTheOneFilledFirstIsReported) {
   // Each row's sd_trace line is the longer: its buffer is the first full.
   fs::create_symlink("/dev/full", "sd_trace");
   fs::create_symlink("/dev/full", "rd_trace");
@@ -129,5 +129,8 @@ TEST_F(AlignedTraceFaultTest, OfTwoFailingTracesTheOneFilledFirstIsReported) {
   inputs_ = {{"sd0", "0.1 0 1 100 0 0\n"}, {"sd1", ""}, {"sd2", ""}, {"rd", "0.5 0 1 100 0\n"}};
   EXPECT_EQ(kNoSrc + Full("rd_trace"), Run().out);
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, FaultInjectionTest, ::testing::ValuesIn(kThreadModes), ThreadModeName);
+INSTANTIATE_TEST_SUITE_P(Threads, AlignedTraceFaultTest, ::testing::ValuesIn(kThreadModes), ThreadModeName);
 
 }  // namespace

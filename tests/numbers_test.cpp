@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 
+#include "numbers.h"
 #include "test_support.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "failure.h"
 #include "trace_file.h"
 
 namespace fs = std::filesystem;
@@ -41,7 +42,8 @@ inline RunResult RunTool(const std::vector<std::string>& args,
   if (pid == 0) {
     dup2(fds[1], 1);
     close(fds[0]);
-    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+    for (const std::string& e : env)
+      if (!e.empty()) putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> argv{const_cast<char*>(TRACE_ALIGN_BINARY)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -57,6 +59,13 @@ inline RunResult RunTool(const std::vector<std::string>& args,
   waitpid(pid, &wstatus, 0);
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   return result;
+}
+
+// Runs of the tool as shipped, and on one thread: the path it takes where
+// no second thread can be started.
+inline const std::vector<std::string> kThreadModes = {"", "TRACE_ALIGN_THREADS=1"};
+inline std::string ThreadModeName(const ::testing::TestParamInfo<std::string>& info) {
+  return info.param.empty() ? "TwoThreads" : "OneThread";
 }
 
 // A fixture that works in a fresh scratch directory, removed afterwards.
@@ -82,7 +91,7 @@ class ScratchTest : public ::testing::Test {
   static std::string EndMessage(Fn fn) {
     try {
       fn();
-    } catch (const RunEnded& e) {
+    } catch (const RunFailure& e) {
       return e.message;
     }
     return "";

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 
+#include "numbers.h"
 #include "test_support.h"
 
 namespace {
@@ -102,11 +103,47 @@ TEST_F(TraceInputTest, MalformedLinesEndTheRunNamingFileAndLine) {
   EXPECT_EQ("sd1.txt:1: expected 6 columns, found 0", Load("\n"));
   EXPECT_EQ("sd1.txt:2: expected 6 columns, found 0", Load("1 0 0 1 1 1\n   \n"));
   EXPECT_EQ("sd1.txt:1: expected 6 columns, found 1", Load("1\t0\t0\t1\t1\t1\n"));
-  EXPECT_EQ("sd1.txt:1: expected 6 columns, found 5", Load("1 0 0 1 1 \n"));
   std::string longest = "1 0 0 1 1 " + std::string(988, '1');
   EXPECT_EQ("", Load(longest + "\n" + longest));
   EXPECT_EQ("sd1.txt:2: line longer than 998 characters", Load("1 0 0 1 1 1\n" + longest + "1\n"));
   EXPECT_EQ("sd1.txt:1: line longer than 998 characters", Load(longest + "1"));
+}
+
+// The newline belongs to the last token: after a trailing space it is a
+// token of its own, which reads as 0, but only when the line has others
+// and only when the line really ends there.
+TEST_F(TraceInputTest, NewlineAfterATrailingSpaceIsAColumnReadAsZero) {
+  const struct {
+    std::string text;
+    std::string message;  // "" when the line loads, its last column 0
+  } cases[] = {
+      {"0.5 0 3 600 7 \n", ""},
+      {"0.5 0 3 600 7   \n", ""},
+      {"0.5 0 3 600 7 \r\n", ""},
+      {"0.5 0 3 600 \n", "sd1.txt:1: expected 6 columns, found 5"},
+      {"0.5 0 3 600 7 ", "sd1.txt:1: expected 6 columns, found 5"},  // no newline to count
+      {"\n", "sd1.txt:1: expected 6 columns, found 0"},
+      {"    \n", "sd1.txt:1: expected 6 columns, found 0"},
+      {"0.5 0 3 600 7 " + std::string(985, ' ') + "\n", "sd1.txt:1: line longer than 998 characters"},
+  };
+  for (const auto& c : cases) {
+    trace.sd_list[1].reset();
+    EXPECT_EQ(c.message, Load(c.text)) << c.text;
+    if (c.message.empty()) {
+      ASSERT_EQ(1, trace.sd_num[1]);
+      EXPECT_EQ(7, trace.sd_list[1][0].col4);
+      EXPECT_EQ(0, trace.sd_list[1][0].col5);
+    }
+  }
+  for (const char* receiver : {"0.5 1 3 600 \n", "0.5 1 3 600 \r\n"}) {
+    WriteFile("rd.txt", receiver);
+    InputFile in;
+    ASSERT_TRUE(in.open("rd.txt"));
+    EXPECT_EQ("", EndMessage([&] { trace.read_rd(in); })) << receiver;
+    ASSERT_EQ(1, trace.rd_num);
+    EXPECT_EQ(600, trace.rd_list[0].size);
+    EXPECT_EQ(0, trace.rd_list[0].col4);
+  }
 }
 
 TEST_F(TraceInputTest, PipeCannotBeReadTwice) {

@@ -33,8 +33,6 @@ class TraceOutputTest : public ScratchTest {
     trace.compare();
     std::fflush(stdout);
     std::string out = testing::internal::GetCapturedStdout();
-    trace.rd_trace_fp.close();
-    trace.sd_trace_fp.close();
     sd = ReadFile("sd_trace");
     rd = ReadFile("rd_trace");
     return out;

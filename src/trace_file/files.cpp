@@ -1,6 +1,6 @@
-// The files of a run: input traces opened by path, and buffered output
-// files whose every failure ends the run with the file's name and the
-// system's reason, so that a full disk never passes unnoticed.
+// The files and arrays of a run.
+
+#include "files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "trace_file.h"
+#include "failure.h"
 
 void ArrayFree::operator()(void* p) const { std::free(p); }
 
@@ -33,6 +33,12 @@ bool InputFile::open(const char* name) {
   }
   path = name;
   return true;
+}
+
+size_t InputFile::read(char* buf, size_t n) {
+  size_t got = std::fread(buf, 1, n, fp);
+  if (got == 0 && std::ferror(fp)) fail(path + ": cannot read: " + std::strerror(errno));
+  return got;
 }
 
 void InputFile::close() {

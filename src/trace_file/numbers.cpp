@@ -1,17 +1,67 @@
-// Number conversions of the text formats. They never depend on the user's
-// locale: the decimal point is always a full stop. Plain decimals take exact
-// fast paths; anything else goes to the C library under the C locale, so the
-// results are always exactly what strtod and printf give there.
+// Number conversions. Which input takes which path, and why each path gives
+// exactly the C library's result:
+//
+// | function    | input                                      | path                          | exact because
+// |-------------|--------------------------------------------|-------------------------------|------------------------------
+// | token_int32 | [-] then 1 to 8 digits, the whole token    | SWAR eight-digit parsing      | below 10^8: no clamping, no overflow
+// |             | anything else                              | parse_int32                   |
+// | parse_int32 | anything                                   | digit loop, 64-bit, capped    | the cap (2^40) is far above the clamp
+// | token_time  | [sign] 1-7 digits '.' 1-7 digits, whole    | SWAR both parts, one division | Clinger's fast path: at most 14 digits
+// |             |                                            |                               | (< 2^53) over an exact 10^k, k <= 7
+// |             | anything else                              | parse_time                    |
+// | parse_time  | [sign] digits [. digits], no exponent or   | digit loop, one division      | Clinger's fast path: mantissa <= 2^53,
+// |             | hex, <= 19 significant digits, <= 19       |                               | 10^k exact for k <= 19, one correctly
+// |             | decimals, mantissa <= 2^53                 |                               | rounded IEEE division
+// |             | anything else                              | strtod_l in the C locale      | it is the reference
+// | put_int     | any int32                                  | two-digit table, backwards    | integer arithmetic
+// | put_time    | |v| < 1e9 whose v*1e6 lies >= 3/8 from a   | rounded double product        | the product's error is <= 1/16
+// |             | half                                       |                               |
+// |             | |v| < 1e13 otherwise                       | 128-bit exact scaling         | v = m * 2^-s exactly; round half even
+// |             | |v| >= 1e13, inf, nan                      | snprintf in the C locale      | it is the reference
+//
+// Nothing here depends on the process locale; the C library is called with
+// an explicit C locale (strtod_l, uselocale), never setlocale.
+
+#include "numbers.h"
 
 #include <locale.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "trace_file.h"
-
 namespace {
+
+// Powers of ten, 10^0 to 10^19: every one exact as uint64_t, and as a
+// double too (5^19 < 2^53).
+constexpr uint64_t kPow10[] = {1ull,
+                               10ull,
+                               100ull,
+                               1000ull,
+                               10000ull,
+                               100000ull,
+                               1000000ull,
+                               10000000ull,
+                               100000000ull,
+                               1000000000ull,
+                               10000000000ull,
+                               100000000000ull,
+                               1000000000000ull,
+                               10000000000000ull,
+                               100000000000000ull,
+                               1000000000000000ull,
+                               10000000000000000ull,
+                               100000000000000000ull,
+                               1000000000000000000ull,
+                               10000000000000000000ull};
+constexpr int kMaxExactPow10 = 19;
+constexpr uint64_t kMaxExactMantissa = uint64_t{1} << 53;  // every integer up to it is a double
+constexpr int kMaxFastDigits = 19;                         // fit in uint64_t without overflow
+
+// printf's "%f" takes six decimals: times are printed as whole millionths.
+constexpr uint64_t kMicros = 1000000;
 
 locale_t c_locale() {
   static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
@@ -21,8 +71,91 @@ locale_t c_locale() {
 bool is_c_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// ---------------------------------------------------------------- SWAR eight-digit parsing
+
+// Eight bytes as a little-endian integer, whatever the machine's byte order:
+// the first byte of the text is the lowest byte of the result.
+uint64_t load_le64(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  static_assert(std::endian::native == std::endian::big || std::endian::native == std::endian::little,
+                "mixed-endian machines are not supported");
+  return v;
+}
+
+constexpr uint64_t kAsciiZeros = 0x3030303030303030ull;  // '0' in every byte
+// Added to byte - '0', sets the high bit of a byte exactly when it is
+// above 9: 0x76 + 10 = 0x80.
+constexpr uint64_t kAboveNine = 0x7676767676767676ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+// Multipliers that combine digit pairs into quads and quads into the
+// whole: 100 + (1000000 << 32) and 1 + (10000 << 32).
+constexpr uint64_t kPairsToQuads = 100 + (1000000ull << 32);
+constexpr uint64_t kQuadsToWhole = 1 + (10000ull << 32);
+constexpr uint64_t kLowByteOfHalves = 0x000000FF000000FFull;
+
+// Reads up to 8 leading ASCII digits at p, eight bytes at a time: returns
+// how many bytes are digits (8 when all are) and stores their value.
+// REQUIRES: 8 readable bytes at p.
+int eight_digits(const char* p, uint64_t* value) {
+  uint64_t sub = load_le64(p) - kAsciiZeros;
+  // A byte is no digit when byte - '0' wraps or exceeds 9. Borrows and
+  // carries only reach bytes above the first non-digit, which are dropped.
+  uint64_t nondigit = (sub | (sub + kAboveNine)) & kHighBits;
+  int count = nondigit == 0 ? 8 : std::countr_zero(nondigit) / 8;
+  if (count == 0) {
+    *value = 0;
+    return 0;
+  }
+  // Leading zero digits in place of the dropped bytes, then combine pairs,
+  // quads and the two halves.
+  uint64_t v = sub << (8 * (8 - count));
+  v = (v * 10) + (v >> 8);
+  v = (((v & kLowByteOfHalves) * kPairsToQuads) + (((v >> 16) & kLowByteOfHalves) * kQuadsToWhole)) >> 32;
+  *value = v;
+  return count;
+}
+
+// ---------------------------------------------------------------- Clinger's fast path
+
+// The value of a plain decimal at [begin, end) (see the table above);
+// false when the text is not plain and needs strtod.
+bool plain_decimal(const char* begin, const char* end, double* out) {
+  const char* p = begin;
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int decimals = 0;
+  bool any_digit = false;
+  for (; p < end && is_digit(*p); ++p) {
+    any_digit = true;
+    if (mantissa == 0 && *p == '0') continue;
+    if (++digits > kMaxFastDigits) return false;
+    mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+  }
+  if (p < end && *p == '.') {
+    for (++p; p < end && is_digit(*p); ++p) {
+      any_digit = true;
+      ++decimals;
+      if (mantissa == 0 && *p == '0') continue;
+      if (++digits > kMaxFastDigits) return false;
+      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    }
+  }
+  bool plain = any_digit && decimals <= kMaxExactPow10 && mantissa <= kMaxExactMantissa &&
+               (p == end || (*p != 'e' && *p != 'E' && *p != 'x' && *p != 'X'));
+  if (!plain) return false;
+  double value = static_cast<double>(mantissa) / static_cast<double>(kPow10[decimals]);
+  *out = negative ? -value : value;
+  return true;
+}
 
 double strtod_c(const char* begin, const char* end) {
   // Tokens come from line buffers: copy so the conversion cannot run past
@@ -35,40 +168,103 @@ double strtod_c(const char* begin, const char* end) {
   return strtod_l(buf, nullptr, c_locale());
 }
 
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// ---------------------------------------------------------------- two-digit table
 
-}  // namespace
-
-namespace {
-
-// Digit values of up to 8 leading ASCII digits at p, eight bytes at a time:
-// returns how many bytes are digits (8 when all are) and their value.
-int eight_digits(const char* p, uint64_t* value) {
-  uint64_t chunk;
-  std::memcpy(&chunk, p, 8);
-  uint64_t sub = chunk - 0x3030303030303030ull;
-  // A byte is no digit when byte - '0' wraps or exceeds 9. Borrows and
-  // carries only reach bytes above the first non-digit, which are dropped.
-  uint64_t nondigit = (sub | (sub + 0x7676767676767676ull)) & 0x8080808080808080ull;
-  int count = nondigit == 0 ? 8 : __builtin_ctzll(nondigit) / 8;
-  if (count == 0) {
-    *value = 0;
-    return 0;
+// "00" "01" ... "99": two digits per division.
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
   }
-  // Leading zero digits in place of the dropped bytes, then combine pairs,
-  // quads and the two halves.
-  uint64_t v = sub << (8 * (8 - count));
-  v = (v * 10) + (v >> 8);
-  v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
-       (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
-      32;
-  *value = v;
-  return count;
+};
+constexpr DigitPairs kPairs;
+
+// Number of decimal digits of value; 1 for 0.
+int digit_count(uint64_t value) {
+  // 1233/4096 is just above log10(2): from the bit length, a guess that is
+  // exact or one short. Powers of ten above 1 are even, so value | 1 lets
+  // 0 count as one digit without changing any other answer.
+  constexpr int kLog10Of2Times4096 = 1233;
+  int guess = (std::bit_width(value | 1) * kLog10Of2Times4096) >> 12;
+  return guess + ((value | 1) >= kPow10[guess]);
+}
+
+// Appends value in decimal, written from the end backwards, straight into place.
+char* put_unsigned(char* out, uint64_t value) {
+  char* end = out + digit_count(value);
+  char* p = end;
+  while (value >= 100) {
+    p -= 2;
+    std::memcpy(p, kPairs.text + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (value >= 10) {
+    std::memcpy(p - 2, kPairs.text + 2 * value, 2);
+  } else {
+    p[-1] = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
+// Left-justified in 16 columns: spaces go down first, the value over them.
+template <typename Put, typename Value>
+char* left16(char* out, Put put, Value value) {
+  std::memset(out, ' ', 16);
+  char* end = put(out, value);
+  return end - out < 16 ? out + 16 : end;
+}
+
+// ---------------------------------------------------------------- times to text
+
+// Below this magnitude the double product v * 1e6 is within 1/16 of the true one.
+constexpr double kProductExactBelow = 1e9;
+// Below this magnitude v * 10^6 fits the 128-bit scaling (and a uint64_t).
+constexpr double kScaledBelow = 1e13;
+
+// |v| * 10^6 rounded half to even, exactly as printf's "%f" rounds.
+// REQUIRES: magnitude < kScaledBelow, not negative.
+uint64_t micros_of(double magnitude) {
+  // Usually the rounded product is far from a half: below 1e9 its error is
+  // at most 1/16, so an integer within 3/8 of it is the exact answer.
+  if (magnitude < kProductExactBelow) {
+    double scaled = magnitude * static_cast<double>(kMicros);
+    uint64_t nearest = static_cast<uint64_t>(scaled + 0.5);
+    double distance = scaled - static_cast<double>(nearest);
+    if (distance < 0.375 && distance > -0.375) return nearest;
+  }
+  // Otherwise: magnitude = m * 2^-shift exactly, on 128-bit integers.
+  uint64_t bits = std::bit_cast<uint64_t>(magnitude);
+  int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t m = bits & ((uint64_t{1} << 52) - 1);
+  if (biased != 0) m |= uint64_t{1} << 52;
+  int shift = biased != 0 ? 1075 - biased : 1074;  // > 8 below 1e13
+  if (m == 0 || shift >= 128) return 0;
+  unsigned __int128 scaled = static_cast<unsigned __int128>(m) * kMicros;
+  unsigned __int128 q = scaled >> shift;
+  unsigned __int128 rest = scaled - (q << shift);
+  unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+  if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  return static_cast<uint64_t>(q);
+}
+
+// Wide or non-finite values: printf itself, with the C locale for this
+// thread only, so the process locale is never touched.
+char* put_time_printf(char* out, double value) {
+  char text[kMaxTimeChars + 1];
+  locale_t previous = uselocale(c_locale());
+  int n = std::snprintf(text, sizeof text, "%f", value);
+  uselocale(previous);
+  size_t length = n > 0 ? static_cast<size_t>(n) : 0;
+  std::memcpy(out, text, length);  // without the terminator: out may be padded already
+  return out + length;
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- text to numbers
 
 int32_t parse_int32(const char* p, const char* end) {
   while (p < end && is_c_space(*p)) ++p;
@@ -89,57 +285,13 @@ int32_t parse_int32(const char* p, const char* end) {
   return static_cast<int32_t>(value);
 }
 
-namespace {
-
-// The value of a plain decimal at begin, read up to where it stops
-// (returned); nullptr when the number is not plain and needs strtod.
-const char* scan_time(const char* begin, const char* end, double* out) {
-  // [sign] digits [. digits] with at most 19 significant digits whose
-  // value fits in 53 bits and at most 22 decimals: one correctly rounded
-  // division of two exact doubles, the same value strtod gives.
-  const char* p = begin;
-  bool negative = false;
-  if (p < end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
-  }
-  uint64_t mantissa = 0;
-  int digits = 0;
-  int decimals = 0;
-  bool any_digit = false;
-  for (; p < end && is_digit(*p); ++p) {
-    any_digit = true;
-    if (mantissa == 0 && *p == '0') continue;
-    if (++digits > 19) return nullptr;
-    mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-  }
-  if (p < end && *p == '.') {
-    for (++p; p < end && is_digit(*p); ++p) {
-      any_digit = true;
-      ++decimals;
-      if (mantissa == 0 && *p == '0') continue;
-      if (++digits > 19) return nullptr;
-      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-    }
-  }
-  bool plain = any_digit && decimals <= 22 && mantissa <= (uint64_t{1} << 53) &&
-               (p == end || (*p != 'e' && *p != 'E' && *p != 'x' && *p != 'X'));
-  if (!plain) return nullptr;
-  double value = static_cast<double>(mantissa) / kPow10[decimals];
-  *out = negative ? -value : value;
-  return p;
-}
-
-}  // namespace
-
 double parse_time(const char* begin, const char* end) {
   double value;
-  if (scan_time(begin, end, &value) != nullptr) return value;
+  if (plain_decimal(begin, end, &value)) return value;
   return strtod_c(begin, end);
 }
 
 int32_t token_int32(const char* begin, const char* end) {
-  // Up to 8 digits after an optional minus: exact, and within int32.
   bool negative = *begin == '-';
   const char* digits = begin + negative;
   uint64_t value;
@@ -151,9 +303,7 @@ int32_t token_int32(const char* begin, const char* end) {
 }
 
 double token_time(const char* begin, const char* end) {
-  // Commonest of all, "1234.567890": both parts at once, 8 bytes at a time;
-  // the whole number then has at most 14 digits, so it and the power of
-  // ten are exact doubles and their quotient is correctly rounded.
+  // Commonest of all, "1234.567890": both parts at once.
   const char* p = begin + (*begin == '-' || *begin == '+');
   uint64_t whole, fraction;
   int n = eight_digits(p, &whole);
@@ -161,75 +311,14 @@ double token_time(const char* begin, const char* end) {
     const char* f = p + n + 1;
     int m = eight_digits(f, &fraction);
     if (m > 0 && m < 8 && f + m == end) {
-      static constexpr uint64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-      double value = static_cast<double>(whole * kScale[m] + fraction) / kPow10[m];
+      double value = static_cast<double>(whole * kPow10[m] + fraction) / static_cast<double>(kPow10[m]);
       return *begin == '-' ? -value : value;
     }
   }
   return parse_time(begin, end);
 }
 
-namespace {
-
-// "00" "01" ... "99": two digits per division.
-struct DigitPairs {
-  char text[200];
-  constexpr DigitPairs() : text() {
-    for (int i = 0; i < 100; ++i) {
-      text[2 * i] = static_cast<char>('0' + i / 10);
-      text[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-  }
-};
-constexpr DigitPairs kPairs;
-
-constexpr uint64_t kPowers[] = {1ull,
-                                10ull,
-                                100ull,
-                                1000ull,
-                                10000ull,
-                                100000ull,
-                                1000000ull,
-                                10000000ull,
-                                100000000ull,
-                                1000000000ull,
-                                10000000000ull,
-                                100000000000ull,
-                                1000000000000ull,
-                                10000000000000ull,
-                                100000000000000ull,
-                                1000000000000000ull,
-                                10000000000000000ull,
-                                100000000000000000ull,
-                                1000000000000000000ull,
-                                10000000000000000000ull};
-
-int digit_count(uint64_t value) {
-  // 1233/4096 is just above log10(2): from the bit length, a guess that is
-  // exact or one short. Powers of ten above 1 are even, so value | 1 lets
-  // 0 count as one digit without changing any other answer.
-  int guess = ((64 - __builtin_clzll(value | 1)) * 1233) >> 12;
-  return guess + ((value | 1) >= kPowers[guess]);
-}
-
-char* put_unsigned(char* out, uint64_t value) {
-  // Written from the end backwards, straight into place.
-  char* end = out + digit_count(value);
-  char* p = end;
-  while (value >= 100) {
-    p -= 2;
-    std::memcpy(p, kPairs.text + 2 * (value % 100), 2);
-    value /= 100;
-  }
-  if (value >= 10) {
-    std::memcpy(p - 2, kPairs.text + 2 * value, 2);
-  } else {
-    p[-1] = static_cast<char>('0' + value);
-  }
-  return end;
-}
-
-}  // namespace
+// ---------------------------------------------------------------- numbers to text
 
 char* put_int(char* out, int32_t value) {
   uint32_t magnitude = static_cast<uint32_t>(value);
@@ -240,68 +329,15 @@ char* put_int(char* out, int32_t value) {
   return put_unsigned(out, magnitude);
 }
 
-namespace {
-
-// Left-justified in 16 columns: spaces go down first, the value over them.
-template <typename Put, typename Value>
-char* left16(char* out, Put put, Value value) {
-  std::memset(out, ' ', 16);
-  char* end = put(out, value);
-  return end - out < 16 ? out + 16 : end;
-}
-
-// Wide or non-finite values: printf itself, with the C locale for this
-// thread only, so the process locale is never touched.
-char* put_time_printf(char* out, double value) {
-  char text[400];  // the widest double in "%f" takes 317 bytes
-  locale_t previous = uselocale(c_locale());
-  int n = std::snprintf(text, sizeof text, "%f", value);
-  uselocale(previous);
-  size_t length = n > 0 ? static_cast<size_t>(n) : 0;
-  std::memcpy(out, text, length);  // without the terminator: out may be padded already
-  return out + length;
-}
-
-}  // namespace
-
 char* put_int_left16(char* out, int32_t value) { return left16(out, put_int, value); }
 
-// value * 10^6 rounded half to even, exactly as printf's "%f" rounds, for
-// |value| < 1e13.
-static uint64_t micros_of(double magnitude) {
-  // Usually the rounded product is far from a half: below 1e9 its error is
-  // at most 1/16, so an integer within 3/8 of it is the exact answer.
-  if (magnitude < 1e9) {
-    double scaled = magnitude * 1e6;
-    uint64_t nearest = static_cast<uint64_t>(scaled + 0.5);
-    double distance = scaled - static_cast<double>(nearest);
-    if (distance < 0.375 && distance > -0.375) return nearest;
-  }
-  // Otherwise: magnitude = m * 2^-shift exactly, on 128-bit integers.
-  uint64_t bits;
-  std::memcpy(&bits, &magnitude, sizeof bits);
-  int biased = static_cast<int>((bits >> 52) & 0x7FF);
-  uint64_t m = bits & ((uint64_t{1} << 52) - 1);
-  if (biased != 0) m |= uint64_t{1} << 52;
-  int shift = biased != 0 ? 1075 - biased : 1074;  // > 8 below 1e13
-  if (m == 0 || shift >= 128) return 0;
-  unsigned __int128 scaled = static_cast<unsigned __int128>(m) * 1000000u;
-  unsigned __int128 q = scaled >> shift;
-  unsigned __int128 rest = scaled - (q << shift);
-  unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-  if (rest > half || (rest == half && (q & 1) != 0)) ++q;
-  return static_cast<uint64_t>(q);
-}
-
 char* put_time(char* out, double value) {
-  if (!(std::fabs(value) < 1e13)) return put_time_printf(out, value);
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
+  if (!(std::fabs(value) < kScaledBelow)) return put_time_printf(out, value);
   uint64_t micros = micros_of(std::fabs(value));
-  if (bits >> 63) *out++ = '-';
-  out = put_unsigned(out, micros / 1000000);
+  if (std::signbit(value)) *out++ = '-';
+  out = put_unsigned(out, micros / kMicros);
   *out++ = '.';
-  uint32_t frac = static_cast<uint32_t>(micros % 1000000);
+  uint32_t frac = static_cast<uint32_t>(micros % kMicros);
   std::memcpy(out, kPairs.text + 2 * (frac / 10000), 2);
   std::memcpy(out + 2, kPairs.text + 2 * (frac / 100 % 100), 2);
   std::memcpy(out + 4, kPairs.text + 2 * (frac % 100), 2);

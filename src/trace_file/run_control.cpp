@@ -1,68 +1,52 @@
-// Run control: the trace set's construction, the start of the output
-// stages and the end of the process, the guards that come before any
-// output file exists, and the running of two halves of a stage on two
-// threads with failures reported in one-thread order.
+// Run control: the entry sequence, the guards that come before any output
+// file exists, and the start of the output stages.
+
+#include "run_control.h"
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <cerrno>
-#include <exception>
-#include <system_error>
-#include <thread>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
+#include "failure.h"
+#include "runner.h"
 #include "trace_file.h"
 
 namespace {
 
-std::atomic<bool> outputs_created{false};
-// Set while a job of run_side_by_side runs on this thread: a failure is
-// then handed back to the job's caller instead of ending the process under
-// the other thread's feet.
-thread_local bool hold_failures = false;
-
-void run_job(const std::function<void()>& job, JobResult& result) {
-  hold_failures = true;
-  try {
-    job();
-  } catch (const RunEnded& end) {
-    result = {true, end.message};
-  } catch (const std::exception& e) {
-    result = {true, std::string("trace_align: ") + e.what()};
-  } catch (...) {
-    result = {true, "trace_align: unexpected failure"};
-  }
-  hold_failures = false;
-}
-
 const char* const kOutputNames[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
                                     "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
 
+// Where a one-thread run meets the two halves of the output start.
+constexpr OneThreadOrder kEmptying{0, 0};
+constexpr OneThreadOrder kSummaries{1, 0};
+
 }  // namespace
 
-void set_outputs_created(bool created) { outputs_created = created; }
-
-void fail(const std::string& what) {
-  // Outputs are truncated before they are filled: a failure after the first
-  // one exists leaves the whole set unusable, and the user must know.
-  std::string message = outputs_created ? what + "; the outputs of this run are incomplete" : what;
-  if (hold_failures) throw RunEnded{message};
-  end_run(message);
-}
-
-void run_side_by_side(const std::function<void()>& first, JobResult& first_result,
-                      const std::function<void()>& second, JobResult& second_result) {
-  std::thread helper;
+std::string run(int argc, char** argv) {
   try {
-    helper = std::thread(run_job, std::cref(second), std::ref(second_result));
-  } catch (const std::system_error&) {
-    // No thread to spare (a process limit, say): one after the other.
+    set_outputs_created(false);
+    if (argc != 5) return "check input files and try again";
+    const char* threads = std::getenv("TRACE_ALIGN_THREADS");
+    limit_to_one_thread(threads != nullptr && std::strcmp(threads, "1") == 0);
+
+    InputFile inputs[4];
+    for (int i = 0; i < 4; ++i) {
+      if (!inputs[i].open(argv[i + 1])) return std::string("can't open file ") + argv[i + 1];
+    }
+    refuse_inputs_among_outputs(inputs, 4);
+
+    auto trace = std::make_unique<TraceFile>();
+    trace->read_all(inputs);
+    trace->start();
+    return "";
+  } catch (const RunFailure& failure) {
+    return failure.message;
+  } catch (const std::exception& e) {
+    return failure_message(e);
   }
-  run_job(first, first_result);
-  if (helper.joinable())
-    helper.join();
-  else
-    run_job(second, second_result);
 }
 
 void refuse_inputs_among_outputs(const InputFile* inputs, int count) {
@@ -79,8 +63,7 @@ void refuse_inputs_among_outputs(const InputFile* inputs, int count) {
   }
 }
 
-TraceFile::TraceFile()
-    : rd_num(0), sd_num{0, 0, 0}, rd_frame_num(0), rd_id(0), sd_id(0) {}
+TraceFile::TraceFile() : rd_num(0), sd_num{0, 0, 0}, rd_frame_num(0), rd_id(0), sd_id(0) {}
 
 void TraceFile::start() {
   sd_id = 0;
@@ -94,22 +77,25 @@ void TraceFile::start() {
     rd_trace_fp.empty();
     sd_trace_fp.cannot_create(error);
   }
-  JobResult summaries, emptied;
+  Outcome emptied, summaries;
   run_side_by_side(
       [&] {
-        create_sd_frame_size();
-        build_frame_index();
+        summaries = run_half(
+            [&] {
+              create_sd_frame_size();
+              build_frame_index();
+              indexed_ = true;
+            },
+            kSummaries);
       },
-      summaries,
       [&] {
-        rd_trace_fp.empty();
-        sd_trace_fp.empty();
-      },
-      emptied);
-  if (emptied.failed) end_run(emptied.message);
-  if (summaries.failed) end_run(summaries.message);
-  // What compare does, each trace closed as soon as its walk is done.
-  write_traces(true);
-  // Status 1 after a completed run too: callers rely on it.
-  end_run("");
+        emptied = run_half(
+            [&] {
+              rd_trace_fp.empty();
+              sd_trace_fp.empty();
+            },
+            kEmptying);
+      });
+  rethrow_first_met(emptied, summaries);
+  compare();
 }

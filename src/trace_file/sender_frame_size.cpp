@@ -3,6 +3,7 @@
 // sd2_frame_dat. No source column and no filled-in rows, unlike
 // rd_frame_dat.
 
+#include "numbers.h"
 #include "trace_file.h"
 
 namespace {
