@@ -1,7 +1,8 @@
 // Measurements for scripts/bench.
 //
-//   bench_tool time CMD [ARGS...]          runs CMD; prints wall seconds and
-//                                          peak resident memory in KiB
+//   bench_tool time CMD [ARGS...]          runs CMD; prints wall, user and
+//                                          system seconds and peak resident
+//                                          memory in KiB
 //   bench_tool floor COPY_DIR FILE... -- OUTPUT...
 //                                          the I/O floor of a run: reads every
 //                                          FILE, then writes a copy of every
@@ -34,7 +35,9 @@ int run_timed(char** argv) {
   int status = 0;
   struct rusage usage;
   wait4(pid, &status, 0, &usage);
-  std::printf("%.3f %ld\n", now() - t0, usage.ru_maxrss);
+  double wall = now() - t0;
+  auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; };
+  std::printf("%.4f %.4f %.4f %ld\n", wall, seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss);
   return 0;
 }
 
