@@ -26,6 +26,10 @@ inline void EnterScratchDirectory() {
   setrlimit(RLIMIT_FSIZE, &limit);
 }
 
+inline void WriteInput(const char* name, const uint8_t* data, size_t size);
+inline void WriteInput(const char* name, const std::string& text) {
+  WriteInput(name, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
 inline void WriteInput(const char* name, const uint8_t* data, size_t size) {
   FILE* f = std::fopen(name, "w");
   if (f == nullptr) std::abort();

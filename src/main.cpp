@@ -1,8 +1,17 @@
 // trace_align SD0 SD1 SD2 RD: lines up three sender traces and a receiver
 // trace frame by frame and writes the aligned traces and frame summaries
-// into the current directory. Exit status is 1 on every path.
+// into the current directory. Exit status is 1 on every path but --help
+// and --version.
+
+#include <cstdio>
 
 #include "trace_file/failure.h"
 #include "trace_file/run_control.h"
 
-int main(int argc, char** argv) { end_run(run(argc, argv)); }
+int main(int argc, char** argv) {
+  if (const char* text = help_or_version(argc, argv)) {
+    bool written = std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0;
+    return written ? 0 : 1;
+  }
+  end_run(run(argc, argv));
+}

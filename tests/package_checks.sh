@@ -11,6 +11,7 @@ case $check in
 install)
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
   test -x "$scratch/prefix/bin/trace_align"
+  test -x "$scratch/prefix/bin/trace_align-plot"
   test -f "$scratch/prefix/share/man/man1/trace_align.1"
   cd "$scratch"
   set +e

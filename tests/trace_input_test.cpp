@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include "numbers.h"
 #include "test_support.h"
@@ -146,15 +147,36 @@ TEST_F(TraceInputTest, NewlineAfterATrailingSpaceIsAColumnReadAsZero) {
   }
 }
 
-TEST_F(TraceInputTest, PipeCannotBeReadTwice) {
-  InputFile in;
-  int fds[2];
-  ASSERT_EQ(0, pipe(fds));
-  in.fp = fdopen(fds[0], "r");
-  in.path = "pipe";
-  close(fds[1]);
-  EXPECT_EQ("pipe: cannot read it a second time: Illegal seek (give a regular file, not a pipe)",
-            EndMessage([&] { trace.read_sd(0, in); }));
+// A pipe is read once, its records in an array that grows: the same
+// records and line numbers as the counted reading.
+TEST_F(TraceInputTest, PipeIsReadOnceWithTheSameRecordsAndLineNumbers) {
+  auto LoadPipe = [&](const std::string& text) {
+    int fds[2];
+    EXPECT_EQ(0, pipe(fds));
+    std::thread writer([&] {
+      for (size_t at = 0; at < text.size();) {
+        ssize_t n = write(fds[1], text.data() + at, std::min<size_t>(4096, text.size() - at));
+        if (n <= 0) break;
+        at += static_cast<size_t>(n);
+      }
+      close(fds[1]);
+    });
+    InputFile in;
+    in.fp = fdopen(fds[0], "r");
+    in.path = "pipe";
+    std::string message = EndMessage([&] { trace.read_sd(0, in); });
+    writer.join();
+    return message;
+  };
+  std::string text;
+  for (int i = 0; i < 10000; ++i) text += std::to_string(i) + ".5 0 " + std::to_string(i / 7) + " 100 1 2\n";
+  ASSERT_EQ("", LoadPipe(text + "1 2 3 4 5 6"));
+  ASSERT_EQ(10001, trace.sd_num[0]);
+  EXPECT_EQ(9999.5, trace.sd_list[0][9999].time);
+  EXPECT_EQ(6, trace.sd_list[0][10000].col5);
+  EXPECT_EQ("pipe:10001: expected 6 columns, found 2", LoadPipe(text + "1 2\n"));
+  EXPECT_EQ("", LoadPipe(""));
+  EXPECT_EQ(0, trace.sd_num[0]);
 }
 
 TEST_F(TraceInputTest, DirectoryIsNoInput) {

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "decompress.h"
 #include "failure.h"
 
 void ArrayFree::operator()(void* p) const { std::free(p); }
@@ -18,6 +20,15 @@ void* allocate_bytes(size_t count, size_t size) {
   if (size != 0 && count > SIZE_MAX / size) return nullptr;
   size_t bytes = count * size;
   return std::malloc(bytes == 0 ? 1 : bytes);
+}
+
+InputFile::InputFile() = default;
+InputFile::~InputFile() { close(); }
+
+void* reallocate_bytes(void* p, size_t count, size_t size) {
+  if (size != 0 && count > SIZE_MAX / size) return nullptr;
+  size_t bytes = count * size;
+  return std::realloc(p, bytes == 0 ? 1 : bytes);
 }
 
 bool InputFile::open(const char* name) {
@@ -35,15 +46,79 @@ bool InputFile::open(const char* name) {
   return true;
 }
 
+bool InputFile::is_stream() {
+  if (!started_) start_reading();
+  return stream_;
+}
+
+void InputFile::start_reading() {
+  started_ = true;
+  int fd = fileno(fp);
+  struct stat st;
+  if (fstat(fd, &st) != 0) fail(path + ": cannot read: " + std::strerror(errno));
+  unsigned char head[kMagicBytes];
+  size_t got = 0;
+  if (S_ISREG(st.st_mode)) {
+    // Looked at in place: a plain file is then read from its start.
+    ssize_t n;
+    do n = ::pread(fd, head, sizeof head, 0);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) fail(path + ": cannot read: " + std::strerror(errno));
+    got = static_cast<size_t>(n);
+  } else {
+    stream_ = true;
+    // Taken from the stream, so kept and handed out again.
+    while (got < sizeof head) {
+      size_t n = read_fd(reinterpret_cast<char*>(head) + got, sizeof head - got);
+      if (n == 0) break;
+      got += n;
+    }
+    head_.assign(reinterpret_cast<const char*>(head), got);
+  }
+  Compression format = detect_compression(head, got);
+  if (format != Compression::kNone) {
+    stream_ = true;
+    decoder_ = std::make_unique<Decompressor>(fd, format, path, head_);
+    head_.clear();
+  }
+}
+
+size_t InputFile::read_fd(char* buf, size_t n) {
+  for (;;) {
+    ssize_t got = ::read(fileno(fp), buf, n);
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) fail(path + ": cannot read: " + std::strerror(errno));
+  }
+}
+
 size_t InputFile::read(char* buf, size_t n) {
-  size_t got = std::fread(buf, 1, n, fp);
-  if (got == 0 && std::ferror(fp)) fail(path + ": cannot read: " + std::strerror(errno));
-  return got;
+  if (!started_) start_reading();
+  if (decoder_) return decoder_->read(buf, n);
+  if (head_pos_ < head_.size()) {
+    size_t take = std::min(n, head_.size() - head_pos_);
+    std::memcpy(buf, head_.data() + head_pos_, take);
+    head_pos_ += take;
+    return take;
+  }
+  return read_fd(buf, n);
+}
+
+bool InputFile::rewind() {
+  if (!started_) start_reading();
+  if (stream_) {
+    errno = ESPIPE;
+    return false;
+  }
+  return ::lseek(fileno(fp), 0, SEEK_SET) == 0;
 }
 
 void InputFile::close() {
+  decoder_.reset();
   if (fp != nullptr) std::fclose(fp);
   fp = nullptr;
+  started_ = stream_ = false;
+  head_.clear();
+  head_pos_ = 0;
 }
 
 void OutFile::create(const char* name) {

@@ -18,21 +18,55 @@ using Array = std::unique_ptr<T[], ArrayFree>;
 // Uninitialised room for count elements of size bytes; null when the size
 // overflows or memory is short.
 void* allocate_bytes(size_t count, size_t size);
+// The same, keeping the elements of p (as realloc); null, p untouched, on failure.
+void* reallocate_bytes(void* p, size_t count, size_t size);
 template <typename T>
 Array<T> allocate_array(size_t count) {
   return Array<T>(static_cast<T*>(allocate_bytes(count, sizeof(T))));
 }
+// Resizes array to count elements, keeping the first ones; false, array
+// untouched, when memory is short. For plain records only.
+template <typename T>
+bool resize_array(Array<T>& array, size_t count) {
+  void* p = reallocate_bytes(array.get(), count, sizeof(T));
+  if (p == nullptr) return false;
+  array.release();
+  array.reset(static_cast<T*>(p));
+  return true;
+}
+
+class Decompressor;
 
 // An input trace: its open stream and the path that names it in messages.
+// A regular file of text is read twice (counted, then parsed); anything
+// else, a pipe, a device or a compressed file, is a stream, read once.
 struct InputFile {
   std::FILE* fp = nullptr;
   std::string path;
   // False when the path cannot be opened for reading or is a directory.
   bool open(const char* path);
-  // Reads up to n bytes; 0 at the end of the file; fails on a read error.
+  // True when the input can be read only once. Recognises a compressed
+  // file by its first bytes, reading them from a pipe.
+  bool is_stream();
+  // Reads up to n bytes of text, decompressed; 0 at the end of the input;
+  // fails on a read or decompression error.
   size_t read(char* buf, size_t n);
+  // Back to the start of a regular file; false where that is impossible.
+  bool rewind();
   void close();
-  ~InputFile() { close(); }
+  InputFile();
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+ private:
+  void start_reading();
+  size_t read_fd(char* buf, size_t n);
+  bool started_ = false;
+  bool stream_ = false;
+  std::string head_;  // bytes read to recognise the format, handed out first
+  size_t head_pos_ = 0;
+  std::unique_ptr<Decompressor> decoder_;
 };
 
 // A buffered output file in the working directory. Each on its own cache

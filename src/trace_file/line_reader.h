@@ -40,6 +40,12 @@ class LineReader {
   // only; the newline belongs to the last token, so after a trailing space
   // it is a token of its own and reads as 0. A line with too few columns,
   // or too long, ends the run.
+  // True while a line is left to read.
+  bool more() {
+    if (len_ - pos_ <= kMaxLineChars && !eof_) refill();
+    return pos_ != len_;
+  }
+
   class Fields {
    public:
     Fields(LineReader& reader, int want) : reader_(reader), want_(want) {

@@ -23,7 +23,33 @@ const char* const kOutputNames[] = {"rd_frame_dat",  "rd_trace",      "sd_trace"
 constexpr OneThreadOrder kEmptying{0, 0};
 constexpr OneThreadOrder kSummaries{1, 0};
 
+constexpr const char* kUsage =
+    "usage: trace_align SD0 SD1 SD2 RD\n"
+    "Lines up three sender traces and a receiver trace frame by frame.\n"
+    "\n"
+    "inputs (text, gzip, zstd or xz; regular files, pipes or devices):\n"
+    "  SD0, SD1, SD2  sender traces of sources 0, 1, 2: time col1 frame size col4 col5\n"
+    "  RD             receiver trace: time src frame size col4\n"
+    "\n"
+    "outputs, created in the current directory:\n"
+    "  rd_frame_dat   per frame: frame, source, summed size received\n"
+    "  sd0_frame_dat, sd1_frame_dat, sd2_frame_dat\n"
+    "                 per sender trace: frame, summed size sent\n"
+    "  sd_trace       the sent packets, frame by frame\n"
+    "  rd_trace       the received packets, frame by frame, and a lost line\n"
+    "                 for each packet of a frame that never arrived\n"
+    "\n"
+    "Messages go to standard output; the exit status is 1 on every path.\n"
+    "Full description: man trace_align\n";
+
 }  // namespace
+
+const char* help_or_version(int argc, char** argv) {
+  if (argc != 2) return nullptr;
+  if (std::strcmp(argv[1], "--help") == 0) return kUsage;
+  if (std::strcmp(argv[1], "--version") == 0) return "trace_align " TRACE_ALIGN_VERSION "\n";
+  return nullptr;
+}
 
 std::string run(int argc, char** argv) {
   try {

@@ -11,5 +11,10 @@
 // Ends nothing itself, so tests and fuzz targets run it in-process.
 std::string run(int argc, char** argv);
 
+// The text of `trace_align --help` or `--version` when that is the only
+// argument, else null. Any other command line is a run, even with
+// arguments that start with "-".
+const char* help_or_version(int argc, char** argv);
+
 // Fails when an output of the run would overwrite one of its inputs.
 void refuse_inputs_among_outputs(const InputFile* inputs, int count);

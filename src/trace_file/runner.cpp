@@ -14,6 +14,7 @@ std::atomic<bool> one_thread{false};
 }  // namespace
 
 void limit_to_one_thread(bool one) { one_thread = one; }
+bool limited_to_one_thread() { return one_thread; }
 
 Outcome run_half(const std::function<void()>& fn, const OneThreadOrder& at) {
   try {

@@ -41,3 +41,4 @@ void rethrow_first_met(const Outcome& a, const Outcome& b);
 
 // At most one thread for the rest of the process (TRACE_ALIGN_THREADS=1).
 void limit_to_one_thread(bool one);
+bool limited_to_one_thread();
