@@ -13,5 +13,6 @@ int main(int argc, char** argv) {
     bool written = std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0;
     return written ? 0 : 1;
   }
+  install_signal_handlers();
   end_run(run(argc, argv));
 }

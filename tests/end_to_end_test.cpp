@@ -102,7 +102,10 @@ TEST_P(EndToEndTest, GapAttributedToTheWrongSourceWritesNothingForIt) {
 TEST_P(EndToEndTest, OutOfOrderReceiverTrace) {
   Inputs("", "1 1 0 5 0 0\n2 1 1 5 0 0\n3 1 2 5 0 0\n4 1 3 5 0 0\n", "",
          "1.5 1 0 5 0\n2.5 1 1 5 0\n3.5 1 2 5 0\n2.6 1 1 6 0\n");
-  Run();
+  // Said once, first; the outputs stay what they always were.
+  EXPECT_EQ("rd:4: the receiver trace is not in frame order (frame 1 after frame 2); rd_trace and sd_trace "
+            "do not line up from there on: sort it by frame, keeping the order within a frame\n",
+            Run().out);
   EXPECT_EQ("0                1 5\n1                1 5\n2                1 5\n1                1 6\n",
             ReadFile("rd_frame_dat"));
   std::string sd = ReadFile("sd_trace");
@@ -110,6 +113,15 @@ TEST_P(EndToEndTest, OutOfOrderReceiverTrace) {
   EXPECT_EQ("1.500000         id 0  udp 5\n2.500000         id 1  udp 5\n2.600000         id 2  udp 6\n"
             "3.500000         id 3  udp 5\n",
             ReadFile("rd_trace"));
+}
+
+TEST_P(EndToEndTest, NegativeFrameIsSaidBeforeTheOtherMessages) {
+  Inputs("", "1 1 0 5 0 0\n", "", "1.5 1 -3 5 0\n1.6 1 -5 5 0\n");
+  EXPECT_EQ("rd:1: the receiver trace is not in frame order (negative frame -3); rd_trace and sd_trace "
+            "do not line up from there on: sort it by frame, keeping the order within a frame\n"
+            "Error...no src found\n",
+            Run().out);
+  EXPECT_EQ("0                -1 0\n-3               1 5\n-5               1 5\n", ReadFile("rd_frame_dat"));
 }
 
 // The bundled example, byte for byte, in the user's and in a comma-decimal locale.

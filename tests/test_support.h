@@ -77,6 +77,7 @@ class ScratchTest : public ::testing::Test {
     dir_ = mkdtemp(tmpl);
     fs::current_path(dir_);
     set_outputs_created(false);
+    forget_files();
   }
   void TearDown() override {
     fs::current_path(old_);

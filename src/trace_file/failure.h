@@ -23,6 +23,11 @@ std::string failure_message(const std::exception& e);
 void set_outputs_created(bool created);
 bool outputs_created();
 
+// Writes whole lines of text on standard output, at most PIPE_BUF bytes a
+// write, so that nothing written after an interruption (a signal's
+// message) lands inside a line. A failed write is reported by end_run.
+void print_lines(const std::string& text);
+
 // Prints the message (when not empty) on standard output and ends the
 // process with exit status 1, as every path of the tool does.
 [[noreturn]] void end_run(const std::string& message);

@@ -10,9 +10,30 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "decompress.h"
 #include "failure.h"
+
+namespace {
+
+struct FileId {
+  dev_t dev;
+  ino_t ino;
+  std::string name;  // as messages name it
+  bool input;
+};
+// Touched only by the thread that opens files: the run's calling thread.
+std::vector<FileId> files;
+
+}  // namespace
+
+void forget_files() { files.clear(); }
+
+void note_input(int fd, const std::string& path) {
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) files.push_back({st.st_dev, st.st_ino, path, true});
+}
 
 void ArrayFree::operator()(void* p) const { std::free(p); }
 
@@ -92,6 +113,24 @@ size_t InputFile::read_fd(char* buf, size_t n) {
 }
 
 size_t InputFile::read(char* buf, size_t n) {
+  size_t got = read_text(buf, n);
+  if (!at_text_start_) return got;
+  // A UTF-8 byte-order mark is no part of the first time.
+  static constexpr char kBom[] = "\xEF\xBB\xBF";
+  constexpr size_t kBomSize = sizeof kBom - 1;
+  at_text_start_ = false;
+  while (got > 0 && got < kBomSize && n >= kBomSize) {
+    size_t more = read_text(buf + got, n - got);
+    if (more == 0) break;
+    got += more;
+  }
+  if (got < kBomSize || std::memcmp(buf, kBom, kBomSize) != 0) return got;
+  std::memmove(buf, buf + kBomSize, got - kBomSize);
+  got -= kBomSize;
+  return got > 0 ? got : read(buf, n);
+}
+
+size_t InputFile::read_text(char* buf, size_t n) {
   if (!started_) start_reading();
   if (decoder_) return decoder_->read(buf, n);
   if (head_pos_ < head_.size()) {
@@ -109,6 +148,7 @@ bool InputFile::rewind() {
     errno = ESPIPE;
     return false;
   }
+  at_text_start_ = true;
   return ::lseek(fileno(fp), 0, SEEK_SET) == 0;
 }
 
@@ -117,6 +157,7 @@ void InputFile::close() {
   if (fp != nullptr) std::fclose(fp);
   fp = nullptr;
   started_ = stream_ = false;
+  at_text_start_ = true;
   head_.clear();
   head_pos_ = 0;
 }
@@ -128,8 +169,33 @@ void OutFile::create(const char* name) {
 
 bool OutFile::open(const char* name) {
   name_ = name;
-  fd_ = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  // Non-blocking, so that a FIFO put in an output's place is refused
+  // instead of waiting forever for a reader.
+  fd_ = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd_ < 0 && errno == ENXIO) {
+    fd_ = -1;
+    fail(name_ + ": cannot create: not a regular file");
+  }
   if (fd_ < 0) return false;
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return false;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    fail(name_ + ": cannot create: not a regular file");
+  }
+  if (S_ISREG(st.st_mode)) {
+    for (const FileId& f : files) {
+      // The same output created again (in tests) is no conflict.
+      if (f.dev != st.st_dev || f.ino != st.st_ino || (!f.input && f.name == name_)) continue;
+      ::close(fd_);
+      fd_ = -1;
+      if (f.input) fail("input file " + f.name + " is the output file " + name_ + " of this run; refusing to overwrite it");
+      fail(f.name + " and " + name_ + " are the same file");
+    }
+    files.push_back({st.st_dev, st.st_ino, name_, false});
+  }
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   set_outputs_created(true);
   if (!buf_) buf_.reset(new char[kBufSize]);
   len_ = 0;

@@ -37,6 +37,13 @@ bool resize_array(Array<T>& array, size_t count) {
 
 class Decompressor;
 
+// The regular files a run reads and writes, so that no output is opened
+// onto one of its inputs or onto another output, even when a link appears
+// after the checks at start-up. The run forgets them all at its start.
+void forget_files();
+// Notes an input's file (nothing for a pipe or device).
+void note_input(int fd, const std::string& path);
+
 // An input trace: its open stream and the path that names it in messages.
 // A regular file of text is read twice (counted, then parsed); anything
 // else, a pipe, a device or a compressed file, is a stream, read once.
@@ -62,6 +69,8 @@ struct InputFile {
  private:
   void start_reading();
   size_t read_fd(char* buf, size_t n);
+  size_t read_text(char* buf, size_t n);
+  bool at_text_start_ = true;  // a byte-order mark here is skipped
   bool started_ = false;
   bool stream_ = false;
   std::string head_;  // bytes read to recognise the format, handed out first
@@ -79,7 +88,9 @@ class alignas(64) OutFile {
   void create(const char* name);
   // The two halves of create: emptying a large file releases all its pages
   // and blocks, which takes a while that another thread can spend. open
-  // returns false, with errno set, where create would fail.
+  // returns false, with errno set, where create would fail; it fails itself
+  // when the file is not one to write (a pipe, a socket, an input, another
+  // output).
   bool open(const char* name);
   void empty();
   [[noreturn]] void cannot_create(int error) const;

@@ -38,6 +38,7 @@ void LineReader::refill() {
   char* base = buf_.get();
   size_t rest = len_ - pos_;
   std::memmove(base, base + pos_, rest);
+  offset_ += pos_;
   pos_ = 0;
   len_ = rest;
   while (len_ <= kMaxLineChars && !eof_) {
@@ -46,8 +47,28 @@ void LineReader::refill() {
       eof_ = true;
       base[len_] = '\n';  // len_ <= kReadBlock: within the slack
     }
+    size_t from = len_;
     len_ += n;
+    if (n > 0) find_bad_cr(from);
   }
+}
+
+void LineReader::find_bad_cr(size_t from) {
+  if (bad_cr_ != UINT64_MAX) return;  // only the first matters
+  char* base = buf_.get();
+  // A carriage return that ended the last read is judged by the next byte.
+  if (cr_last_ && base[from] != '\n') bad_cr_ = offset_ + from - 1;
+  for (const char* p = base + from; bad_cr_ == UINT64_MAX;) {
+    p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(base + len_ - p)));
+    if (p == nullptr || p + 1 == base + len_) break;
+    if (p[1] != '\n') bad_cr_ = offset_ + static_cast<uint64_t>(p - base);
+    ++p;
+  }
+  cr_last_ = base[len_ - 1] == '\r';
+}
+
+void LineReader::carriage_return() const {
+  fail(where() + ": carriage return inside a line");
 }
 
 std::string LineReader::where() const { return in_.path + ":" + std::to_string(line_); }

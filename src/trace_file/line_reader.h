@@ -132,9 +132,11 @@ class LineReader {
     size_t at = static_cast<size_t>(nl - buf_.get());
     return at < len_ && (at != stand_in_ || saved_ == '\n');
   }
-  // Ends the current line at its newline nl; checks its length.
+  // Ends the current line at its newline nl; checks its length and that it
+  // holds no carriage return but one right before its newline.
   void end_line(const char* nl) {
     char* base = buf_.get();
+    if (bad_cr_ < offset_ + static_cast<uint64_t>(nl - base)) carriage_return();
     base[stand_in_] = saved_;
     size_t begin = pos_;
     pos_ = static_cast<size_t>(nl - base) + 1;
@@ -144,6 +146,9 @@ class LineReader {
   // Keeps at least kMaxLineChars + 1 unread bytes in the buffer unless the file ends.
   void refill();
   [[noreturn]] void too_long() const;
+  [[noreturn]] void carriage_return() const;
+  // Notes the first carriage return in buf_[from, len_) not followed by a newline.
+  void find_bad_cr(size_t from);
   [[noreturn]] void changed_while_read() const;
   std::string where() const;
 
@@ -153,6 +158,9 @@ class LineReader {
   size_t len_ = 0;
   bool eof_ = false;
   int64_t line_ = 0;
+  uint64_t offset_ = 0;           // offset in the text of buf_[0]
+  uint64_t bad_cr_ = UINT64_MAX;  // offset of the first stray carriage return
+  bool cr_last_ = false;          // the last byte read so far is a carriage return
   size_t stand_in_ = 0;  // where the stand-in newline of the current line is
   char saved_ = 0;       // the byte it replaced
 };

@@ -3,9 +3,14 @@
 
 #include "run_control.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -18,6 +23,63 @@ namespace {
 
 const char* const kOutputNames[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
                                     "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
+
+void (*after_checks_hook)() = nullptr;
+
+// An exclusive lock on the working directory itself, for the whole run:
+// two runs in one directory would splice each other's outputs. Where the
+// file system cannot lock, the run goes on as before.
+class DirectoryLock {
+ public:
+  DirectoryLock() : fd_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) return;
+    int result;
+    do result = flock(fd_, LOCK_EX | LOCK_NB);
+    while (result != 0 && errno == EINTR);
+    if (result != 0 && errno == EWOULDBLOCK) {
+      ::close(fd_);
+      fd_ = -1;
+      fail("another trace_align run is writing in this directory");
+    }
+  }
+  ~DirectoryLock() {
+    if (fd_ >= 0) ::close(fd_);  // releases the lock
+  }
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+// Writes text on standard output from a signal handler.
+void write_safely(const char* text) {
+  size_t n = std::strlen(text);
+  while (n > 0) {
+    ssize_t done = ::write(1, text, n);
+    if (done <= 0) return;
+    text += done;
+    n -= static_cast<size_t>(done);
+  }
+}
+
+extern "C" void on_interrupt(int signal) {
+  static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
+  write_safely(signal == SIGINT ? "interrupted by SIGINT" : signal == SIGTERM ? "interrupted by SIGTERM" : "interrupted by SIGHUP");
+  if (outputs_created()) write_safely("; the outputs of this run are incomplete");
+  write_safely("\n");
+  // The default action, so that a shell loop stops as it would for any
+  // interrupted program.
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+bool is_null_or_full(const struct stat& st) {
+  struct stat dev;
+  for (const char* name : {"/dev/null", "/dev/full"})
+    if (stat(name, &dev) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == dev.st_rdev) return true;
+  return false;
+}
 
 // Where a one-thread run meets the two halves of the output start.
 constexpr OneThreadOrder kEmptying{0, 0};
@@ -58,11 +120,16 @@ std::string run(int argc, char** argv) {
     const char* threads = std::getenv("TRACE_ALIGN_THREADS");
     limit_to_one_thread(threads != nullptr && std::strcmp(threads, "1") == 0);
 
+    forget_files();
     InputFile inputs[4];
     for (int i = 0; i < 4; ++i) {
       if (!inputs[i].open(argv[i + 1])) return std::string("can't open file ") + argv[i + 1];
+      note_input(fileno(inputs[i].fp), inputs[i].path);
     }
+    DirectoryLock lock;
     refuse_inputs_among_outputs(inputs, 4);
+    refuse_unwritable_outputs();
+    if (after_checks_hook != nullptr) after_checks_hook();
 
     auto trace = std::make_unique<TraceFile>();
     trace->read_all(inputs);
@@ -88,6 +155,27 @@ void refuse_inputs_among_outputs(const InputFile* inputs, int count) {
     }
   }
 }
+
+void refuse_unwritable_outputs() {
+  for (const char* name : kOutputNames) {
+    struct stat st;
+    if (stat(name, &st) != 0) continue;
+    bool read_back = std::strcmp(name, "rd_frame_dat") == 0;
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) ||
+        (read_back && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !is_null_or_full(st)))
+      fail(std::string(name) + ": cannot create: not a regular file");
+  }
+}
+
+void install_signal_handlers() {
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+void set_after_checks_hook(void (*hook)()) { after_checks_hook = hook; }
 
 TraceFile::TraceFile() : rd_num(0), sd_num{0, 0, 0}, rd_frame_num(0), rd_id(0), sd_id(0) {}
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "files.h"
 #include "frame_index.h"
@@ -90,10 +91,13 @@ class TraceFile {
 
  private:
   void load_rd(InputFile& stream);
+  // Prints a note when the receiver trace is not in frame order.
+  void report_frame_order() const;
   void build_frame_index();
   void write_sd_rows(int64_t& row);
   void write_rd_rows(int64_t& row);
   FrameIndex sd_index_[3];
   FrameIndex rd_index_;
+  std::string rd_path_;  // names the receiver trace in messages
   bool indexed_ = false;  // the index is built already for the next compare
 };

@@ -10,12 +10,16 @@
 
 #include "failure.h"
 #include "line_reader.h"
+#include "memory.h"
 #include "runner.h"
 #include "trace_file.h"
 
 namespace {
 
 constexpr const char* kFrameTableName = "rd_frame_dat";
+// Memory per row of the frame table: the row, and a start in the frame
+// index of each of the four traces.
+constexpr uint64_t kBytesPerRow = sizeof(RdFrame) + 4 * sizeof(uint32_t);
 // Where a one-thread run meets the two halves of loading: the sender
 // traces are the earlier arguments.
 constexpr OneThreadOrder kSenders{0, 0};
@@ -155,6 +159,7 @@ void TraceFile::read_sd(int32_t src, InputFile& stream) {
 }
 
 void TraceFile::load_rd(InputFile& stream) {
+  rd_path_ = stream.path;
   auto allocate = [&](int32_t count) { return allocate_records<RdRecord>(stream.path, count); };
   load_table(stream, 5, rd_list, rd_num, allocate, [](LineReader::Fields& f, RdRecord& r) {
     r.time = f.time();
@@ -185,13 +190,45 @@ void TraceFile::read_all(InputFile (&inputs)[4]) {
   create_rd_frame_table();
 }
 
+void TraceFile::report_frame_order() const {
+  // The rows follow the trace, and compare takes a row's position for its
+  // frame number: from the first line out of order on, the traces no
+  // longer line up. The outputs stay what they always were; say so.
+  int32_t previous = 0;
+  for (int32_t i = 0; i < rd_num; ++i) {
+    int32_t frame = rd_list[i].frame;
+    if (frame >= previous) {
+      previous = frame;
+      continue;
+    }
+    std::string what = frame < 0 ? "negative frame " + std::to_string(frame)
+                                 : "frame " + std::to_string(frame) + " after frame " + std::to_string(previous);
+    std::string line = rd_path_ + ":" + std::to_string(int64_t{i} + 1) +
+                       ": the receiver trace is not in frame order (" + what +
+                       "); rd_trace and sd_trace do not line up from there on: sort it by frame, "
+                       "keeping the order within a frame\n";
+    print_lines(line);
+    return;
+  }
+}
+
 void TraceFile::create_rd_frame_table() {
+  report_frame_order();
   // The row count and the table come first, so that a table that cannot
   // exist ends the run before rd_frame_dat is created.
   int64_t rows = count_frame_rows(rd_list.get(), rd_num);
   if (rows > INT32_MAX)
     fail(std::string(kFrameTableName) + ": the receiver trace's frame numbers need more than " +
          std::to_string(INT32_MAX) + " table rows");
+  // Memory grows with the largest frame number, not with the trace: check
+  // that the table and its index fit before touching anything, since an
+  // allocation that succeeds under overcommit can still be killed later.
+  uint64_t need = static_cast<uint64_t>(rows) * kBytesPerRow;
+  uint64_t available = available_memory();
+  if (need > available)
+    fail(std::string(kFrameTableName) + ": the receiver trace's frame numbers need " + std::to_string(rows) +
+         " table rows (" + std::to_string(need >> 20) + " MiB with their index), more than the " +
+         std::to_string(available >> 20) + " MiB of memory this process can get");
   Array<RdFrame> table = allocate_records<RdFrame>(kFrameTableName, static_cast<int32_t>(rows));
 
   rd_frame_fp.create(kFrameTableName);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "failure.h"
 #include "numbers.h"
 #include "runner.h"
 #include "trace_file.h"
@@ -27,7 +28,8 @@ static_assert(kWidestSdLine <= OutFile::kMaxLine && kWidestLostLine <= OutFile::
 // rd_trace is closed before sd_trace.
 enum WalkPart { kSenderLines, kReceiverLines, kCloseReceiverTrace, kCloseSenderTrace };
 
-void report_no_src() { std::fputs("Error...no src found\n", stdout); }
+constexpr const char* kNoSrc = "Error...no src found\n";
+void report_no_src() { print_lines(kNoSrc); }
 
 // Ids wrap modulo 2^32 rather than overflow on absurdly long traces.
 int32_t next_id(int32_t& id) {
@@ -154,7 +156,15 @@ void TraceFile::compare() {
       });
   const HalfFailure* failure = first_met(sd, rd);
   int64_t reached = failure != nullptr ? failure->at.step : rd_frame_num;
-  for (int64_t i = 0; i < reached; ++i)
-    if (static_cast<uint32_t>(rd_frame_list[i].src) > 2) report_no_src();
+  constexpr size_t kReportChunk = size_t{64} << 10;  // printed a chunk at a time
+  std::string report;
+  for (int64_t i = 0; i < reached; ++i) {
+    if (static_cast<uint32_t>(rd_frame_list[i].src) > 2) report += kNoSrc;
+    if (report.size() >= kReportChunk) {
+      print_lines(report);
+      report.clear();
+    }
+  }
+  print_lines(report);
   rethrow_first_met(sd, rd);
 }

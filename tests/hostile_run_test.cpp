@@ -1,0 +1,170 @@
+// Runs as a hostile user makes them: concurrent and interrupted runs,
+// links planted in a race, devices and FIFOs where files belong, stray
+// byte-order marks and carriage returns, frame numbers beyond memory, and
+// a reader that closes standard output. None may hang, pass silently or
+// overwrite what it should not.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "run_control.h"
+#include "test_support.h"
+
+namespace {
+
+const char* const kOutputs[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
+                                "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
+const char* const kIncomplete = "; the outputs of this run are incomplete";
+
+class HostileRunTest : public ScratchTest {
+ protected:
+  void Inputs(const std::string& rd) {
+    WriteFile("sd0", "0.1 0 0 100 0 0\n");
+    WriteFile("sd1", "0.2 1 1 100 0 0\n");
+    WriteFile("sd2", "");
+    WriteFile("rd", rd);
+  }
+  RunResult Run(const std::vector<std::string>& args = {"sd0", "sd1", "sd2", "rd"}) { return RunTool(args); }
+  void ExpectNoOutputs() {
+    for (const char* name : kOutputs) EXPECT_FALSE(Exists(name)) << name;
+  }
+  // Starts the tool with standard output on a pipe; returns its pid and the
+  // pipe's reading end.
+  static pid_t Start(int* out) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+      dup2(fds[1], 1);
+      close(fds[0]);
+      execl(TRACE_ALIGN_BINARY, TRACE_ALIGN_BINARY, "sd0", "sd1", "sd2", "rd", nullptr);
+      _exit(127);
+    }
+    close(fds[1]);
+    *out = fds[0];
+    return pid;
+  }
+  static std::string Drain(int fd) {
+    std::string text;
+    char buf[65536];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return text;
+  }
+};
+
+TEST_F(HostileRunTest, SecondRunInTheSameDirectoryIsRefused) {
+  Inputs("0.5 0 0 100 0\n");
+  int dir = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(0, flock(dir, LOCK_EX | LOCK_NB));  // a run that is writing here
+  EXPECT_EQ("another trace_align run is writing in this directory\n", Run().out);
+  ExpectNoOutputs();
+  close(dir);
+  EXPECT_EQ("", Run().out);
+}
+
+TEST_F(HostileRunTest, InterruptedRunSaysSoAndEndsByTheSignal) {
+  // Rows without a source fill standard output, which nobody reads: the
+  // run blocks after its outputs exist, until it is interrupted.
+  Inputs("0.5 0 200000 100 0\n");
+  int out;
+  pid_t pid = Start(&out);
+  int queued = 0;
+  while (queued < 60000 && ioctl(out, FIONREAD, &queued) == 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kill(pid, SIGINT);
+  std::string text = Drain(out);
+  int status;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(SIGINT, WTERMSIG(status));
+  std::string last = text.substr(text.rfind('\n', text.size() - 2) + 1);
+  EXPECT_EQ(std::string("interrupted by SIGINT") + kIncomplete + "\n", last);
+}
+
+TEST_F(HostileRunTest, ClosedStandardOutputIsAFailedWriteNotASignal) {
+  Inputs("0.5 0 200000 100 0\n");
+  int out;
+  pid_t pid = Start(&out);
+  close(out);
+  int status;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(1, WEXITSTATUS(status));
+}
+
+TEST_F(HostileRunTest, ByteOrderMarkIsSkippedAndAStrayCarriageReturnRefused) {
+  Inputs("\xEF\xBB\xBF" "1.5 0 0 100 0\n");
+  EXPECT_EQ("", Run().out);
+  EXPECT_EQ("1.500000         id 0  udp 100\n", ReadFile("rd_trace"));
+  for (const char* name : kOutputs) fs::remove(name);
+  Inputs("1.5 0 0 100 0\r\n2.5 0 0 100 0\r2.6 0 0 100 0\r");  // an old Mac file after a line
+  EXPECT_EQ("rd:2: carriage return inside a line\n", Run().out);
+  ExpectNoOutputs();
+}
+
+TEST_F(HostileRunTest, EndlessDevicesEndTheRunAtOnce) {
+  Inputs("");
+  EXPECT_EQ("/dev/zero:1: line longer than 998 characters\n", Run({"sd0", "/dev/zero", "sd2", "rd"}).out);
+  std::string random = Run({"sd0", "sd1", "sd2", "/dev/urandom"}).out;
+  EXPECT_EQ(0u, random.rfind("/dev/urandom:", 0)) << random;
+  ExpectNoOutputs();
+  EXPECT_EQ("Error...no src found\n", Run({"sd0", "sd1", "sd2", "/dev/null"}).out);  // an empty trace
+}
+
+TEST_F(HostileRunTest, FifoOrSocketAtAnOutputNameIsRefused) {
+  Inputs("0.5 0 0 100 0\n");
+  ASSERT_EQ(0, mkfifo("sd_trace", 0600));
+  EXPECT_EQ("sd_trace: cannot create: not a regular file\n", Run().out);
+  fs::remove("sd_trace");
+  fs::create_symlink("/dev/zero", "rd_frame_dat");  // could not be read back
+  EXPECT_EQ("rd_frame_dat: cannot create: not a regular file\n", Run().out);
+  fs::remove("rd_frame_dat");
+  ExpectNoOutputs();
+}
+
+// Run in-process, so that a link can be planted between the start-up
+// check and the opening of the outputs, deterministically.
+std::string RunPlanting(void (*plant)()) {
+  char a[] = "trace_align", b[] = "sd0", c[] = "sd1", d[] = "sd2", e[] = "rd";
+  char* argv[] = {a, b, c, d, e, nullptr};
+  set_after_checks_hook(plant);
+  std::string message = run(5, argv);
+  set_after_checks_hook(nullptr);
+  return message;
+}
+
+TEST_F(HostileRunTest, LinkPlantedAfterTheChecksIsRefusedWhenOpened) {
+  Inputs("0.5 0 0 100 0\n");
+  std::string sd0 = ReadFile("sd0");
+  EXPECT_EQ(std::string("input file sd0 is the output file rd_trace of this run; refusing to overwrite it") +
+                kIncomplete,
+            RunPlanting([] { fs::create_symlink("sd0", "rd_trace"); }));
+  EXPECT_EQ(sd0, ReadFile("sd0"));
+  fs::remove("rd_trace");
+  EXPECT_EQ(std::string("rd_trace and sd_trace are the same file") + kIncomplete,
+            RunPlanting([] {
+              WriteFile("rd_trace", "");
+              fs::create_hard_link("rd_trace", "sd_trace");
+            }));
+}
+
+TEST_F(HostileRunTest, FrameNumbersBeyondMemoryEndTheRunBeforeAnyOutput) {
+  // 2,000,000,000 rows: 56 GB of table and index, more than a test machine
+  // has; the limit on the address space makes sure of it where allowed.
+  Inputs("0.5 0 2000000000 100 0\n");
+  RunResult r = RunTool({"sd0", "sd1", "sd2", "rd"});
+  EXPECT_EQ(0u, r.out.rfind("rd_frame_dat: the receiver trace's frame numbers need 2000000001 table rows (", 0))
+      << r.out;
+  EXPECT_NE(std::string::npos, r.out.find(" MiB of memory this process can get\n")) << r.out;
+  ExpectNoOutputs();
+}
+
+}  // namespace
