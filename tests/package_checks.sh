@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What a user's machine sees of the project: the installed layout, the
 # manual page, and the plot of the example run.
-#   package_checks.sh install|manual|plot SOURCE_DIR BUILD_DIR
+#   package_checks.sh install|manual|messages|plot SOURCE_DIR BUILD_DIR
 set -euo pipefail
 check=$1 src=$2 build=$3
 scratch=$(mktemp -d)
@@ -28,6 +28,9 @@ manual)
     warnings=$(man --warnings -l "$src/man/trace_align.1" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
   fi
+  ;;
+messages)
+  perl "$src/tests/messages_documented.pl" "$src"
   ;;
 plot)
   command -v gnuplot >/dev/null || { echo "gnuplot missing"; exit 77; }

@@ -70,7 +70,7 @@ void load_stream(InputFile& in, int columns, Array<Record>& list, int32_t& num, 
   // Cut to size; an empty table gets an array too, as when counted.
   if (!list || capacity != static_cast<size_t>(count)) {
     if (!resize_array(list, static_cast<size_t>(count)) && !list)
-      fail(in.path + ": cannot allocate memory for 0 records");
+      fail(in.path + ": cannot allocate memory for " + std::to_string(count) + " records");
   }
 }
 

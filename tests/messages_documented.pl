@@ -1,0 +1,50 @@
+#!/usr/bin/perl
+# Every message text in the sources appears in the manual page and in the
+# README: the prose pieces of the string literals of src/, each stripped of
+# the punctuation that joins it to names and numbers.
+#   messages_documented.pl SOURCE_DIR
+use strict;
+use warnings;
+
+my $src = shift or die "usage: $0 SOURCE_DIR\n";
+# Literals that are formats, names or usage text, not messages.
+my %not_messages = map { $_ => 1 } (
+  " id ", "  udp ", " lost ", " lost  ", "TRACE_ALIGN_THREADS", "usage: trace_align SD0 SD1 SD2 RD",
+);
+
+sub flatten {
+  my ($text) = @_;
+  $text =~ s/\\f[BIRP]//g;
+  $text =~ s/\\-/-/g;
+  $text =~ s/\\\(..//g;
+  $text =~ s/^\.[A-Z]+ ?//mg;    # macros at the start of a line
+  $text =~ s/"//g;
+  $text =~ s/`//g;
+  $text =~ s/\s+/ /g;
+  return $text;
+}
+sub slurp { local $/; open(my $f, '<', $_[0]) or die "$_[0]: $!\n"; return <$f>; }
+
+my %docs = (manual => flatten(slurp("$src/man/trace_align.1")), README => flatten(slurp("$src/README.md")));
+my $missing = 0;
+for my $file (glob("$src/src/*/*.cpp")) {
+  my $code = slurp($file);
+  next if $file =~ /main\.cpp$/;
+  $code =~ s{//[^\n]*}{}g;    # comments
+  $code =~ s/static_assert\(.*?\);//gs;
+  # Only the usage text is not a message.
+  $code =~ s/constexpr const char\* kUsage =.*?;\n//s;
+  while ($code =~ /"((?:[^"\\]|\\.)*)"/g) {
+    my $literal = $1;
+    next if $not_messages{$literal};
+    $literal =~ s/\\n//g;
+    $literal =~ s/^[\s;:,.()]+|[\s;:,(]+$//g;
+    next unless $literal =~ /[a-z]{2,} [a-z]{2,}/;    # prose, at least two words
+    for my $doc (sort keys %docs) {
+      next if index($docs{$doc}, $literal) >= 0;
+      print "not in the $doc: \"$literal\" ($file)\n";
+      $missing = 1;
+    }
+  }
+}
+exit $missing;
