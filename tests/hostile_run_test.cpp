@@ -35,29 +35,7 @@ class HostileRunTest : public ScratchTest {
   void ExpectNoOutputs() {
     for (const char* name : kOutputs) EXPECT_FALSE(Exists(name)) << name;
   }
-  // Starts the tool with standard output on a pipe; returns its pid and the
-  // pipe's reading end.
-  static pid_t Start(int* out) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-      dup2(fds[1], 1);
-      close(fds[0]);
-      execl(TRACE_ALIGN_BINARY, TRACE_ALIGN_BINARY, "sd0", "sd1", "sd2", "rd", nullptr);
-      _exit(127);
-    }
-    close(fds[1]);
-    *out = fds[0];
-    return pid;
-  }
-  static std::string Drain(int fd) {
-    std::string text;
-    char buf[65536];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-    close(fd);
-    return text;
-  }
+  static pid_t Start(int* out) { return StartTool({"sd0", "sd1", "sd2", "rd"}, {}, out); }
 };
 
 TEST_F(HostileRunTest, SecondRunInTheSameDirectoryIsRefused) {

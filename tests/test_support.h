@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,32 +33,56 @@ struct RunResult {
   std::string out;
 };
 
-// Runs the built tool in the current directory, with extra environment
-// settings such as "LC_ALL=de_DE.UTF-8".
-inline RunResult RunTool(const std::vector<std::string>& args,
-                         const std::vector<std::string>& env = {}) {
+// Starts the built tool in the current directory with standard output on
+// a pipe, with extra environment settings such as "LC_ALL=de_DE.UTF-8";
+// returns its pid and stores the pipe's reading end in *out. Spawned, not
+// forked: emulators of other machines run a spawn more reliably.
+inline pid_t StartTool(const std::vector<std::string>& args, const std::vector<std::string>& env, int* out) {
   int fds[2];
-  if (pipe(fds) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    for (const std::string& e : env)
-      if (!e.empty()) putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> argv{const_cast<char*>(TRACE_ALIGN_BINARY)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  if (pipe(fds) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  std::vector<std::string> strings{TRACE_ALIGN_BINARY};
+  strings.insert(strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : strings) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) environment.push_back(*e);
+  for (const std::string& e : env)
+    if (!e.empty()) environment.push_back(e);
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
+  *out = fds[0];
+  return pid;
+}
+
+// Everything the reading end of a pipe gives until it is closed.
+inline std::string Drain(int fd) {
+  std::string text;
+  char buf[65536];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  close(fd);
+  return text;
+}
+
+// Runs the built tool in the current directory and waits for it.
+inline RunResult RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+  int out;
+  pid_t pid = StartTool(args, env, &out);
   RunResult result;
-  char buf[4096];
-  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) result.out.append(buf, size_t(n));
-  close(fds[0]);
+  result.out = Drain(out);
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  if (pid > 0) waitpid(pid, &wstatus, 0);
+  result.status = pid < 0 ? -1 : WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   return result;
 }
 

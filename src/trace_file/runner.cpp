@@ -3,6 +3,8 @@
 #include "runner.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -10,7 +12,12 @@
 #include "failure.h"
 
 namespace {
-std::atomic<bool> one_thread{false};
+bool one_thread_asked() {
+  const char* threads = std::getenv("TRACE_ALIGN_THREADS");
+  return threads != nullptr && std::strcmp(threads, "1") == 0;
+}
+// As the environment asks from the start; run() sets it for each run.
+std::atomic<bool> one_thread{one_thread_asked()};
 }  // namespace
 
 void limit_to_one_thread(bool one) { one_thread = one; }

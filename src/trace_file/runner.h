@@ -39,6 +39,7 @@ const HalfFailure* first_met(const Outcome& a, const Outcome& b);
 // Throws the failure, if any, that a one-thread run meets first.
 void rethrow_first_met(const Outcome& a, const Outcome& b);
 
-// At most one thread for the rest of the process (TRACE_ALIGN_THREADS=1).
+// At most one thread for the rest of the process (initially as the
+// environment's TRACE_ALIGN_THREADS=1 asks).
 void limit_to_one_thread(bool one);
 bool limited_to_one_thread();
