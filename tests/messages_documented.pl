@@ -25,19 +25,25 @@ sub flatten {
 }
 sub slurp { local $/; open(my $f, '<', $_[0]) or die "$_[0]: $!\n"; return <$f>; }
 
-my %docs = (manual => flatten(slurp("$src/man/trace_align.1")), README => flatten(slurp("$src/README.md")));
+my $readme = flatten(slurp("$src/README.md"));
 my $missing = 0;
 for my $file (glob("$src/src/*/*.cpp")) {
+  # Each command's messages in its own manual page.
+  my $page = $file =~ m{/trace_report/} ? "trace_report.1" : "trace_align.1";
+  my %docs = ($page => flatten(slurp("$src/man/$page")), README => $readme);
   my $code = slurp($file);
-  next if $file =~ /main\.cpp$/;
+  next if $file =~ /main\.cpp$/ || $file =~ /report_output\.cpp$/;    # labels, not messages
+  $code =~ s/'(?:[^'\\]|\\.)'//g;    # character literals
   $code =~ s{//[^\n]*}{}g;    # comments
   $code =~ s/static_assert\(.*?\);//gs;
   # Only the usage text is not a message.
   $code =~ s/constexpr const char\* kUsage =.*?;\n//s;
+  $code =~ s/"trace_report: %s\\n%s"//;    # the frame of the usage errors
   while ($code =~ /"((?:[^"\\]|\\.)*)"/g) {
     my $literal = $1;
-    next if $not_messages{$literal};
+    next if $not_messages{$literal} || $literal =~ /^\\r/;    # the progress line
     $literal =~ s/\\n//g;
+    $literal =~ s/%s//g;
     $literal =~ s/^[\s;:,.()]+|[\s;:,(]+$//g;
     next unless $literal =~ /[a-z]{2,} [a-z]{2,}/;    # prose, at least two words
     for my $doc (sort keys %docs) {

@@ -37,7 +37,8 @@ struct RunResult {
 // a pipe, with extra environment settings such as "LC_ALL=de_DE.UTF-8";
 // returns its pid and stores the pipe's reading end in *out. Spawned, not
 // forked: emulators of other machines run a spawn more reliably.
-inline pid_t StartTool(const std::vector<std::string>& args, const std::vector<std::string>& env, int* out) {
+inline pid_t StartProgram(const char* program, const std::vector<std::string>& args,
+                          const std::vector<std::string>& env, int* out) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   posix_spawn_file_actions_t actions;
@@ -45,7 +46,7 @@ inline pid_t StartTool(const std::vector<std::string>& args, const std::vector<s
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   posix_spawn_file_actions_addclose(&actions, fds[0]);
   posix_spawn_file_actions_addclose(&actions, fds[1]);
-  std::vector<std::string> strings{TRACE_ALIGN_BINARY};
+  std::vector<std::string> strings{program};
   strings.insert(strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : strings) argv.push_back(a.data());
@@ -65,6 +66,10 @@ inline pid_t StartTool(const std::vector<std::string>& args, const std::vector<s
   return pid;
 }
 
+inline pid_t StartTool(const std::vector<std::string>& args, const std::vector<std::string>& env, int* out) {
+  return StartProgram(TRACE_ALIGN_BINARY, args, env, out);
+}
+
 // Everything the reading end of a pipe gives until it is closed.
 inline std::string Drain(int fd) {
   std::string text;
@@ -74,16 +79,20 @@ inline std::string Drain(int fd) {
   return text;
 }
 
-// Runs the built tool in the current directory and waits for it.
-inline RunResult RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+// Runs a built program in the current directory and waits for it.
+inline RunResult RunToolAt(const char* program, const std::vector<std::string>& args,
+                           const std::vector<std::string>& env = {}) {
   int out;
-  pid_t pid = StartTool(args, env, &out);
+  pid_t pid = StartProgram(program, args, env, &out);
   RunResult result;
   result.out = Drain(out);
   int wstatus = 0;
   if (pid > 0) waitpid(pid, &wstatus, 0);
   result.status = pid < 0 ? -1 : WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   return result;
+}
+inline RunResult RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+  return RunToolAt(TRACE_ALIGN_BINARY, args, env);
 }
 
 // Runs of the tool as shipped, and on one thread: the path it takes where

@@ -61,6 +61,8 @@ class TraceFile {
   // read_sd for sources 0, 1, 2 and read_rd on the four inputs, the
   // receiver trace parsed while the sender traces are.
   void read_all(InputFile (&inputs)[4]);
+  // The same without the frame table: the records only, no file written.
+  void load_all(InputFile (&inputs)[4]);
 
   // Creates the two aligned traces, then runs the output stages.
   void start();

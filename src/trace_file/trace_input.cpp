@@ -176,6 +176,11 @@ void TraceFile::read_rd(InputFile& stream) {
 }
 
 void TraceFile::read_all(InputFile (&inputs)[4]) {
+  load_all(inputs);
+  create_rd_frame_table();
+}
+
+void TraceFile::load_all(InputFile (&inputs)[4]) {
   Outcome senders, receiver;
   run_side_by_side(
       [&] {
@@ -187,7 +192,6 @@ void TraceFile::read_all(InputFile (&inputs)[4]) {
       },
       [&] { receiver = run_half([&] { load_rd(inputs[3]); }, kReceiver); });
   rethrow_first_met(senders, receiver);
-  create_rd_frame_table();
 }
 
 void TraceFile::report_frame_order() const {

@@ -1,0 +1,129 @@
+// Parsing trace_report's arguments and writing its outputs.
+
+#include "command.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "failure.h"
+#include "runs.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: trace_report [--csv | --json] [--frames FILE] SD0 SD1 SD2 RD\n"
+    "       trace_report --runs LIST [-j N] [--csv | --json]\n"
+    "Packet and frame loss, frame delay and its percentiles, jitter and received\n"
+    "bitrate of a transmission, from the four traces trace_align reads (text,\n"
+    "gzip, zstd or xz; files or pipes).\n"
+    "\n"
+    "  --csv          a header line and one row\n"
+    "  --json         one JSON object\n"
+    "  --frames FILE  also write the per-frame table to FILE as CSV\n"
+    "  --runs LIST    one row per run of LIST, a CSV file of name,sd0,sd1,sd2,rd\n"
+    "                 lines (paths relative to LIST's folder); CSV unless --json\n"
+    "  -j N           runs on N threads (default: the number of cores)\n"
+    "\n"
+    "Exit status: 0 on success, 1 when an input or a run is bad, 2 on a usage error.\n"
+    "Full description: man trace_report\n";
+
+int usage_error(const std::string& what) {
+  std::fprintf(stderr, "trace_report: %s\n%s", what.c_str(), kUsage);
+  return 2;
+}
+
+// Writes text to standard output; false when it cannot.
+bool put(const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+}
+
+int write_failed(const char* what) {
+  std::fprintf(stderr, "trace_report: cannot write %s: %s\n", what, std::strerror(errno));
+  return 1;
+}
+
+}  // namespace
+
+int report_command(int argc, char** argv) {
+  Style style = Style::kText;
+  bool styled = false;
+  std::string frames_path, list_path;
+  int jobs = 0;
+  std::vector<std::string> paths;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) return nullptr;
+      (void)name;
+      return argv[++i];
+    };
+    if (arg == "--help" && argc == 2) return put(kUsage) ? 0 : write_failed("standard output");
+    if (arg == "--version" && argc == 2)
+      return put("trace_report " TRACE_ALIGN_VERSION "\n") ? 0 : write_failed("standard output");
+    if (arg == "--csv" || arg == "--json") {
+      if (styled) return usage_error("--csv and --json exclude each other");
+      style = arg == "--csv" ? Style::kCsv : Style::kJson;
+      styled = true;
+    } else if (arg == "--frames") {
+      const char* v = value("--frames");
+      if (v == nullptr) return usage_error("--frames needs a file name");
+      frames_path = v;
+    } else if (arg == "--runs") {
+      const char* v = value("--runs");
+      if (v == nullptr) return usage_error("--runs needs a file name");
+      list_path = v;
+    } else if (arg == "-j") {
+      const char* v = value("-j");
+      char* end = nullptr;
+      long n = v != nullptr ? std::strtol(v, &end, 10) : 0;
+      if (v == nullptr || *end != '\0' || n < 1 || n > 4096) return usage_error("-j needs a number of threads");
+      jobs = static_cast<int>(n);
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+      return usage_error("unknown option " + arg);
+    } else {
+      paths.push_back(arg);
+    }
+  }
+
+  if (!list_path.empty()) {
+    if (!paths.empty() || !frames_path.empty()) return usage_error("--runs takes no traces and no --frames");
+    std::vector<RunLine> runs;
+    try {
+      runs = read_run_list(list_path);
+    } catch (const RunFailure& failure) {
+      std::fprintf(stderr, "%s\n", failure.message.c_str());
+      return 1;
+    }
+    if (jobs == 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<RunOutcome> outcomes = report_runs(runs, jobs, isatty(2) == 1);
+    if (!put(format_runs(runs, outcomes, style == Style::kJson ? Style::kJson : Style::kCsv)))
+      return write_failed("standard output");
+    for (const RunOutcome& o : outcomes)
+      if (!o.error.empty()) return 1;
+    return 0;
+  }
+
+  if (paths.size() != 4) return usage_error("give four traces: SD0 SD1 SD2 RD");
+  if (jobs != 0) return usage_error("-j goes with --runs");
+  std::string traces[4] = {paths[0], paths[1], paths[2], paths[3]};
+  std::vector<FrameRow> frames;
+  RunOutcome outcome = report_run(traces, frames_path.empty() ? nullptr : &frames);
+  if (!outcome.report) {
+    std::fprintf(stderr, "%s\n", outcome.error.c_str());
+    return 1;
+  }
+  if (!frames_path.empty()) {
+    std::FILE* f = std::fopen(frames_path.c_str(), "w");
+    std::string table = format_frames(frames);
+    bool written = f != nullptr && std::fwrite(table.data(), 1, table.size(), f) == table.size();
+    if (f != nullptr && std::fclose(f) != 0) written = false;
+    if (!written) return write_failed(frames_path.c_str());
+  }
+  if (!put(format_report(*outcome.report, style))) return write_failed("standard output");
+  return 0;
+}

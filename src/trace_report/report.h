@@ -1,0 +1,53 @@
+// What a transmission lost and how late it arrived: the figures of one run,
+// computed from its four loaded traces. Frames are identified by the frame
+// column alone; a receiver record belongs to the frame of its frame column
+// whatever its source column says.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "trace_file.h"
+
+enum class FrameStatus { kComplete, kPartial, kLost, kUnexpected };
+
+// One frame: what was sent of it (over the three sender traces) and what
+// was received.
+struct FrameRow {
+  int32_t frame = 0;
+  uint8_t sources = 0;  // bit s set when trace s holds a record of the frame
+  int64_t sent_packets = 0;
+  int64_t sent_bytes = 0;
+  int64_t recv_packets = 0;
+  int64_t recv_bytes = 0;
+  double first_send = 0;  // smallest sender time (when sent)
+  double last_recv = 0;   // largest receiver time (when received)
+  double first_recv = 0;  // smallest receiver time (when received)
+  FrameStatus status = FrameStatus::kLost;
+  bool has_delay() const { return status == FrameStatus::kComplete; }
+  double delay() const { return last_recv - first_send; }
+};
+
+// The figures of a run; an empty optional where there is nothing to compute
+// it from (no complete frame, a zero duration, nothing sent).
+struct Report {
+  int64_t packets_sent = 0, packets_received = 0, packets_lost = 0, duplicate_packets = 0;
+  std::optional<double> packet_loss_pct;
+  int64_t bytes_sent = 0, bytes_received = 0;
+  int64_t frames_sent = 0, frames_complete = 0, frames_partial = 0, frames_lost = 0;
+  std::optional<double> frame_loss_pct;
+  int64_t frames_unexpected = 0;
+  std::optional<double> delay_mean_s, delay_p50_s, delay_p95_s, delay_p99_s, delay_max_s, jitter_s, bitrate_bps;
+  struct Source {
+    int64_t frames_sent = 0, frames_lost = 0, packets_sent = 0;
+  } source[3];
+};
+
+// The per-frame table: sent frames in ascending frame order, then the
+// unexpected frames (received, never sent) in ascending frame order.
+std::vector<FrameRow> frame_table(const TraceFile& trace);
+
+// The figures of a run from its frame table and its traces.
+Report summarise(const TraceFile& trace, const std::vector<FrameRow>& frames);

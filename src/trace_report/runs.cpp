@@ -1,0 +1,135 @@
+// Runs, one or many. Each run of a list is independent: its own trace set,
+// its own failure; a shared counter hands runs to the threads in order.
+
+#include "runs.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "failure.h"
+
+RunOutcome report_run(const std::string (&paths)[4], std::vector<FrameRow>* frames) {
+  RunOutcome outcome;
+  try {
+    InputFile inputs[4];
+    for (int i = 0; i < 4; ++i)
+      if (!inputs[i].open(paths[i].c_str())) fail("can't open file " + paths[i]);
+    TraceFile trace;
+    trace.load_all(inputs);
+    std::vector<FrameRow> table = frame_table(trace);
+    outcome.report = summarise(trace, table);
+    if (frames != nullptr) *frames = std::move(table);
+  } catch (const RunFailure& failure) {
+    outcome.error = failure.message;
+  } catch (const std::exception& e) {
+    outcome.error = failure_message(e);
+  }
+  return outcome;
+}
+
+std::vector<RunLine> read_run_list(const std::string& list_path) {
+  std::ifstream in(list_path, std::ios::binary);
+  if (!in) fail("can't open file " + list_path);
+  std::string folder;
+  size_t slash = list_path.rfind('/');
+  if (slash != std::string::npos) folder = list_path.substr(0, slash + 1);
+  std::vector<RunLine> runs;
+  std::string line;
+  for (int64_t number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == '#') continue;
+    std::vector<std::string> fields;
+    for (size_t at = 0;;) {
+      size_t comma = line.find(',', at);
+      fields.push_back(line.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+      if (comma == std::string::npos) break;
+      at = comma + 1;
+    }
+    bool empty_field = false;
+    for (const std::string& f : fields) empty_field = empty_field || f.empty();
+    if (fields.size() != 5 || empty_field)
+      fail(list_path + ":" + std::to_string(number) + ": expected name,sd0,sd1,sd2,rd");
+    RunLine run;
+    run.name = fields[0];
+    for (int i = 0; i < 4; ++i) run.paths[i] = fields[i + 1][0] == '/' ? fields[i + 1] : folder + fields[i + 1];
+    runs.push_back(run);
+  }
+  if (in.bad()) fail(list_path + ": cannot read");
+  return runs;
+}
+
+std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, bool progress) {
+  std::vector<RunOutcome> outcomes(runs.size());
+  std::atomic<size_t> next{0}, done{0}, failed{0};
+  std::mutex print;
+  auto start = std::chrono::steady_clock::now();
+  auto show = [&] {
+    std::lock_guard<std::mutex> lock(print);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stderr, "\r%zu of %zu runs done, %zu failed, %.1f s", done.load(), runs.size(), failed.load(),
+                 seconds);
+    std::fflush(stderr);
+  };
+  auto work = [&] {
+    for (size_t i; (i = next++) < runs.size();) {
+      outcomes[i] = report_run(runs[i].paths);
+      if (!outcomes[i].error.empty()) ++failed;
+      ++done;
+      if (progress) show();
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 1; t < jobs && static_cast<size_t>(t) < runs.size(); ++t) {
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads then
+    }
+  }
+  work();
+  for (std::thread& t : threads) t.join();
+  if (progress) {
+    show();
+    std::fputc('\n', stderr);
+  }
+  return outcomes;
+}
+
+std::string format_runs(const std::vector<RunLine>& runs, const std::vector<RunOutcome>& outcomes, Style style) {
+  const std::vector<std::string>& columns = report_columns();
+  std::string out;
+  if (style == Style::kJson) {
+    out += "[\n";
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const RunOutcome& o = outcomes[i];
+      out += "{\"run\":" + json_string(runs[i].name);
+      std::vector<std::optional<std::string>> values;
+      if (o.report) values = report_values(*o.report);
+      for (size_t c = 0; c < columns.size(); ++c)
+        out += "," + json_string(columns[c]) + ":" + (o.report ? values[c].value_or("null") : "null");
+      out += ",\"error\":" + (o.error.empty() ? std::string("null") : json_string(o.error)) + "}";
+      out += i + 1 < runs.size() ? ",\n" : "\n";
+    }
+    return out + "]\n";
+  }
+  out += "run";
+  for (const std::string& c : columns) out += "," + c;
+  out += ",error\n";
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const RunOutcome& o = outcomes[i];
+    out += csv_field(runs[i].name);
+    std::vector<std::optional<std::string>> values;
+    if (o.report) values = report_values(*o.report);
+    for (size_t c = 0; c < columns.size(); ++c) out += "," + (o.report ? values[c].value_or("") : "");
+    out += "," + csv_field(o.error) + "\n";
+  }
+  return out;
+}
