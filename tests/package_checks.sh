@@ -12,6 +12,8 @@ install)
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
   test -x "$scratch/prefix/bin/trace_align"
   test -x "$scratch/prefix/bin/trace_align-plot"
+  test -x "$scratch/prefix/bin/trace_report"
+  test -f "$scratch/prefix/share/man/man1/trace_report.1"
   test -f "$scratch/prefix/share/man/man1/trace_align.1"
   cd "$scratch"
   set +e
@@ -22,10 +24,10 @@ install)
   ;;
 manual)
   command -v groff >/dev/null || { echo "groff missing"; exit 77; }
-  warnings=$(groff -man -ww -z "$src/man/trace_align.1" 2>&1)
+  warnings=$(groff -man -ww -z "$src/man/trace_align.1" "$src/man/trace_report.1" 2>&1)
   [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
   if command -v man >/dev/null; then
-    warnings=$(man --warnings -l "$src/man/trace_align.1" 2>&1 >/dev/null)
+    warnings=$(man --warnings -l "$src/man/trace_align.1" "$src/man/trace_report.1" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
   fi
   ;;
@@ -41,5 +43,9 @@ plot)
   # A PNG starts with its 8-byte signature and is far larger than it.
   [ "$(head -c 8 frames.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ]
   [ "$(wc -c < frames.png)" -gt 10000 ]
+  "$build/trace_report" --frames table.csv "$ex/sd0.txt" "$ex/sd1.txt" "$ex/sd2.txt" "$ex/rd.txt" >/dev/null
+  "$src/scripts/plot" --frames table.csv delays.png >/dev/null
+  [ "$(head -c 8 delays.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ]
+  [ "$(wc -c < delays.png)" -gt 10000 ]
   ;;
 esac
