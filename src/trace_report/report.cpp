@@ -8,6 +8,9 @@
 #include <cmath>
 #include <limits>
 
+#include "runner.h"
+#include "table_loader.h"
+
 namespace {
 
 // Direct indexing while the frame span stays within this many slots per
@@ -22,22 +25,22 @@ struct Accumulator {
   bool dense = false;
 };
 
-// Applies fn(row) for every record to the row of its frame.
+// Applies fn(packet, source) to every packet; source -1 for the receiver's.
 template <typename Fn>
-void for_each_record(const TraceFile& trace, Fn fn) {
+void for_each_record(const RunPackets& trace, Fn fn) {
   for (int s = 0; s < 3; ++s)
-    for (int32_t i = 0; i < trace.sd_num[s]; ++i) fn(trace.sd_list[s][i], s);
-  for (int32_t i = 0; i < trace.rd_num; ++i) fn(trace.rd_list[i], -1);
+    for (int32_t i = 0; i < trace.sd_num[s]; ++i) fn(trace.sd[s][i], s);
+  for (int32_t i = 0; i < trace.rd_num; ++i) fn(trace.rd[i], -1);
 }
 
-void add_sent(FrameRow& row, const SdRecord& r, int src) {
+void add_sent(FrameRow& row, const Packet& r, int src) {
   if (row.sent_packets == 0 || r.time < row.first_send) row.first_send = r.time;
   ++row.sent_packets;
   row.sent_bytes += r.size;
   row.sources = static_cast<uint8_t>(row.sources | (1u << src));
 }
 
-void add_received(FrameRow& row, const RdRecord& r) {
+void add_received(FrameRow& row, const Packet& r) {
   if (row.recv_packets == 0 || r.time > row.last_recv) row.last_recv = r.time;
   if (row.recv_packets == 0 || r.time < row.first_recv) row.first_recv = r.time;
   ++row.recv_packets;
@@ -66,7 +69,42 @@ double percentile(std::vector<double>& values, int p) {
 
 }  // namespace
 
-std::vector<FrameRow> frame_table(const TraceFile& trace) {
+void load_packets(RunPackets& run, InputFile (&inputs)[4]) {
+  // The columns of trace_align's records, all read so that a short line
+  // fails alike; only time, frame and size are kept.
+  auto sender = [](LineReader::Fields& f, Packet& p) {
+    p.time = f.time();
+    f.int32();  // col1
+    p.frame = f.int32();
+    p.size = f.int32();
+    f.int32();  // col4
+    f.int32();  // col5
+  };
+  auto receiver = [](LineReader::Fields& f, Packet& p) {
+    p.time = f.time();
+    f.int32();  // src: a packet belongs to the frame of its frame column
+    p.frame = f.int32();
+    p.size = f.int32();
+    f.int32();  // col4
+  };
+  auto allocate = [](InputFile& in) {
+    return [&in](int32_t count) { return allocate_records<Packet>(in.path, count); };
+  };
+  Outcome senders, received;
+  const OneThreadOrder kSenders{0, 0}, kReceiver{1, 0};
+  run_side_by_side(
+      [&] {
+        senders = run_half(
+            [&] {
+              for (int s = 0; s < 3; ++s) load_table(inputs[s], 6, run.sd[s], run.sd_num[s], allocate(inputs[s]), sender);
+            },
+            kSenders);
+      },
+      [&] { received = run_half([&] { load_table(inputs[3], 5, run.rd, run.rd_num, allocate(inputs[3]), receiver); }, kReceiver); });
+  rethrow_first_met(senders, received);
+}
+
+std::vector<FrameRow> frame_table(const RunPackets& trace) {
   int64_t records = trace.rd_num;
   int32_t lowest = std::numeric_limits<int32_t>::max(), highest = std::numeric_limits<int32_t>::min();
   auto span = [&](const auto& r, int) {
@@ -75,11 +113,10 @@ std::vector<FrameRow> frame_table(const TraceFile& trace) {
   };
   for (int s = 0; s < 3; ++s) records += trace.sd_num[s];
   for_each_record(trace, span);
-  std::vector<FrameRow> sent, unexpected;
-  if (records == 0) return sent;
+  if (records == 0) return {};
 
   auto add = [](FrameRow& row, const auto& r, int src) {
-    if constexpr (std::is_same_v<std::decay_t<decltype(r)>, SdRecord>)
+    if (src >= 0)
       add_sent(row, r, src);
     else
       add_received(row, r);
@@ -87,15 +124,17 @@ std::vector<FrameRow> frame_table(const TraceFile& trace) {
   int64_t slots = int64_t{highest} - lowest + 1;
   std::vector<FrameRow> rows;
   if (slots <= std::max(kMinSlots, kSlotsPerRecord * records)) {
-    // Dense: one slot per frame number between the lowest and the highest.
-    std::vector<FrameRow> by_slot(static_cast<size_t>(slots));
-    for_each_record(trace, [&](const auto& r, int src) { add(by_slot[static_cast<size_t>(int64_t{r.frame} - lowest)], r, src); });
-    for (size_t i = 0; i < by_slot.size(); ++i) {
-      FrameRow& row = by_slot[i];
-      if (row.sent_packets == 0 && row.recv_packets == 0) continue;
-      row.frame = static_cast<int32_t>(lowest + static_cast<int64_t>(i));
-      rows.push_back(row);
+    // Dense: one slot per frame number between the lowest and the highest,
+    // then the slots without records squeezed out, in place.
+    rows.resize(static_cast<size_t>(slots));
+    for_each_record(trace, [&](const auto& r, int src) { add(rows[static_cast<size_t>(int64_t{r.frame} - lowest)], r, src); });
+    size_t kept = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      if (rows[i].sent_packets == 0 && rows[i].recv_packets == 0) continue;
+      rows[kept] = rows[i];
+      rows[kept++].frame = static_cast<int32_t>(lowest + static_cast<int64_t>(i));
     }
+    rows.resize(kept);
   } else {
     // Sparse: the frame numbers of all records, sorted and made unique,
     // give each frame its row.
@@ -111,15 +150,23 @@ std::vector<FrameRow> frame_table(const TraceFile& trace) {
       add(rows[at], r, src);
     });
   }
+  // Sent frames first, unexpected ones (usually few) after them, each in
+  // ascending frame order, without a second table.
+  std::vector<FrameRow> unexpected;
+  size_t kept = 0;
   for (FrameRow& row : rows) {
     settle(row);
-    (row.status == FrameStatus::kUnexpected ? unexpected : sent).push_back(row);
+    if (row.status == FrameStatus::kUnexpected)
+      unexpected.push_back(row);
+    else
+      rows[kept++] = row;
   }
-  sent.insert(sent.end(), unexpected.begin(), unexpected.end());
-  return sent;
+  rows.resize(kept);
+  rows.insert(rows.end(), unexpected.begin(), unexpected.end());
+  return rows;
 }
 
-Report summarise(const TraceFile& trace, const std::vector<FrameRow>& frames) {
+Report summarise(const RunPackets& trace, const std::vector<FrameRow>& frames) {
   Report r;
   std::vector<double> delays;
   double delay_sum = 0, jitter_sum = 0;
@@ -156,7 +203,7 @@ Report summarise(const TraceFile& trace, const std::vector<FrameRow>& frames) {
   for (int s = 0; s < 3; ++s) {
     r.source[s].packets_sent = trace.sd_num[s];
     r.packets_sent += trace.sd_num[s];
-    for (int32_t i = 0; i < trace.sd_num[s]; ++i) r.bytes_sent += trace.sd_list[s][i].size;
+    for (int32_t i = 0; i < trace.sd_num[s]; ++i) r.bytes_sent += trace.sd[s][i].size;
   }
   if (r.packets_sent > 0) r.packet_loss_pct = 100.0 * static_cast<double>(r.packets_lost) / static_cast<double>(r.packets_sent);
   if (r.frames_sent > 0) r.frame_loss_pct = 100.0 * static_cast<double>(r.frames_lost) / static_cast<double>(r.frames_sent);

@@ -21,8 +21,8 @@ RunOutcome report_run(const std::string (&paths)[4], std::vector<FrameRow>* fram
     InputFile inputs[4];
     for (int i = 0; i < 4; ++i)
       if (!inputs[i].open(paths[i].c_str())) fail("can't open file " + paths[i]);
-    TraceFile trace;
-    trace.load_all(inputs);
+    RunPackets trace;
+    load_packets(trace, inputs);
     std::vector<FrameRow> table = frame_table(trace);
     outcome.report = summarise(trace, table);
     if (frames != nullptr) *frames = std::move(table);
