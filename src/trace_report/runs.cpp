@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "failure.h"
+#include "runner.h"
 
 RunOutcome report_run(const std::string (&paths)[4], std::vector<FrameRow>* frames) {
   RunOutcome outcome;
@@ -87,6 +88,7 @@ std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, 
     }
   };
   std::vector<std::thread> threads;
+  if (limited_to_one_thread()) jobs = 1;  // TRACE_ALIGN_THREADS=1
   for (int t = 1; t < jobs && static_cast<size_t>(t) < runs.size(); ++t) {
     try {
       threads.emplace_back(work);
