@@ -57,11 +57,8 @@ int report_command(int argc, char** argv) {
   std::vector<std::string> paths;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    auto value = [&](const char* name) -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      (void)name;
-      return argv[++i];
-    };
+    // The option's value: the next argument, or null when there is none.
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
     if (arg == "--help" && argc == 2) return put(kUsage) ? 0 : write_failed("standard output");
     if (arg == "--version" && argc == 2)
       return put("trace_report " TRACE_ALIGN_VERSION "\n") ? 0 : write_failed("standard output");
@@ -70,15 +67,15 @@ int report_command(int argc, char** argv) {
       style = arg == "--csv" ? Style::kCsv : Style::kJson;
       styled = true;
     } else if (arg == "--frames") {
-      const char* v = value("--frames");
+      const char* v = value();
       if (v == nullptr) return usage_error("--frames needs a file name");
       frames_path = v;
     } else if (arg == "--runs") {
-      const char* v = value("--runs");
+      const char* v = value();
       if (v == nullptr) return usage_error("--runs needs a file name");
       list_path = v;
     } else if (arg == "-j") {
-      const char* v = value("-j");
+      const char* v = value();
       char* end = nullptr;
       long n = v != nullptr ? std::strtol(v, &end, 10) : 0;
       if (v == nullptr || *end != '\0' || n < 1 || n > 4096) return usage_error("-j needs a number of threads");

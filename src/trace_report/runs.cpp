@@ -3,8 +3,6 @@
 
 #include "runs.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
