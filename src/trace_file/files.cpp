@@ -3,7 +3,6 @@
 #include "files.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,21 +50,6 @@ void* reallocate_bytes(void* p, size_t count, size_t size) {
   if (size != 0 && count > SIZE_MAX / size) return nullptr;
   size_t bytes = count * size;
   return std::realloc(p, bytes == 0 ? 1 : bytes);
-}
-
-bool MappedFile::map(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return false;
-  void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-  if (p == MAP_FAILED) return false;
-  ::madvise(p, static_cast<size_t>(st.st_size), MADV_SEQUENTIAL);
-  base_ = p;
-  size_ = static_cast<size_t>(st.st_size);
-  return true;
-}
-
-MappedFile::~MappedFile() {
-  if (base_ != nullptr) ::munmap(base_, size_);
 }
 
 bool InputFile::open(const char* name) {
@@ -132,8 +116,8 @@ size_t InputFile::read(char* buf, size_t n) {
   size_t got = read_text(buf, n);
   if (!at_text_start_) return got;
   // A UTF-8 byte-order mark is no part of the first time.
-  const char* kBom = kByteOrderMark;
-  constexpr size_t kBomSize = kByteOrderMarkSize;
+  static constexpr char kBom[] = "\xEF\xBB\xBF";
+  constexpr size_t kBomSize = sizeof kBom - 1;
   at_text_start_ = false;
   while (got > 0 && got < kBomSize && n >= kBomSize) {
     size_t more = read_text(buf + got, n - got);

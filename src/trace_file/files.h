@@ -37,27 +37,6 @@ bool resize_array(Array<T>& array, size_t count) {
 
 class Decompressor;
 
-// A UTF-8 byte-order mark: skipped at the start of every input.
-inline constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
-inline constexpr size_t kByteOrderMarkSize = sizeof kByteOrderMark - 1;
-
-// A regular file mapped read-only, for a pass over it that copies nothing.
-class MappedFile {
- public:
-  // False (and nothing mapped) when fd cannot be mapped, an empty file included.
-  bool map(int fd);
-  const char* data() const { return static_cast<const char*>(base_); }
-  size_t size() const { return size_; }
-  MappedFile() = default;
-  ~MappedFile();
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-
- private:
-  void* base_ = nullptr;
-  size_t size_ = 0;
-};
-
 // The regular files a run reads and writes, so that no output is opened
 // onto one of its inputs or onto another output, even when a link appears
 // after the checks at start-up. The run forgets them all at its start.

@@ -70,25 +70,12 @@ int32_t count_lines(InputFile& stream) {
   // Seek first: a pipe cannot be read twice, and finding out after
   // consuming it would be too late.
   rewind_or_fail(stream);
+  std::unique_ptr<char[]> buf(new char[kReadBlock]);
   int64_t lines = 0;
   char last = '\n';
-  MappedFile mapped;
-  if (mapped.map(fileno(stream.fp))) {
-    // Counted in the page cache, without copying the file out first.
-    const char* text = mapped.data();
-    size_t n = mapped.size();
-    if (n >= kByteOrderMarkSize && std::memcmp(text, kByteOrderMark, kByteOrderMarkSize) == 0) {
-      text += kByteOrderMarkSize;
-      n -= kByteOrderMarkSize;
-    }
-    lines = count_newlines(text, n);
-    if (n > 0) last = text[n - 1];
-  } else {
-    std::unique_ptr<char[]> buf(new char[kReadBlock]);
-    while (size_t n = stream.read(buf.get(), kReadBlock)) {
-      lines += count_newlines(buf.get(), n);
-      last = buf[n - 1];
-    }
+  while (size_t n = stream.read(buf.get(), kReadBlock)) {
+    lines += count_newlines(buf.get(), n);
+    last = buf[n - 1];
   }
   // A last line without newline is a record too.
   if (last != '\n') ++lines;
