@@ -14,6 +14,7 @@
 #include <chrono>
 #include <thread>
 
+#include "memory.h"
 #include "run_control.h"
 #include "test_support.h"
 
@@ -136,7 +137,8 @@ TEST_F(HostileRunTest, LinkPlantedAfterTheChecksIsRefusedWhenOpened) {
 
 TEST_F(HostileRunTest, FrameNumbersBeyondMemoryEndTheRunBeforeAnyOutput) {
   // 2,000,000,000 rows: 56 GB of table and index, more than a test machine
-  // has; the limit on the address space makes sure of it where allowed.
+  // has. On one that has it, the run would write 44 GB: skip.
+  if (available_memory() / 28 > 2000000001u) GTEST_SKIP() << "this machine has 56 GB to spare";
   Inputs("0.5 0 2000000000 100 0\n");
   RunResult r = RunTool({"sd0", "sd1", "sd2", "rd"});
   EXPECT_EQ(0u, r.out.rfind("rd_frame_dat: the receiver trace's frame numbers need 2000000001 table rows (", 0))
