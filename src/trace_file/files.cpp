@@ -67,6 +67,10 @@ bool InputFile::open(const char* name) {
   return true;
 }
 
+void InputFile::open_or_fail(const std::string& name) {
+  if (!open(name.c_str())) fail("can't open file " + name);
+}
+
 bool InputFile::is_stream() {
   if (!started_) start_reading();
   return stream_;

@@ -52,6 +52,8 @@ struct InputFile {
   std::string path;
   // False when the path cannot be opened for reading or is a directory.
   bool open(const char* path);
+  // The same, failing with "can't open file PATH".
+  void open_or_fail(const std::string& path);
   // True when the input can be read only once. Recognises a compressed
   // file by its first bytes, reading them from a pipe.
   bool is_stream();

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -117,13 +116,12 @@ std::string run(int argc, char** argv) {
   try {
     set_outputs_created(false);
     if (argc != 5) return "check input files and try again";
-    const char* threads = std::getenv("TRACE_ALIGN_THREADS");
-    limit_to_one_thread(threads != nullptr && std::strcmp(threads, "1") == 0);
+    limit_threads_as_environment_asks();
 
     forget_files();
     InputFile inputs[4];
     for (int i = 0; i < 4; ++i) {
-      if (!inputs[i].open(argv[i + 1])) return std::string("can't open file ") + argv[i + 1];
+      inputs[i].open_or_fail(argv[i + 1]);
       note_input(fileno(inputs[i].fp), inputs[i].path);
     }
     DirectoryLock lock;

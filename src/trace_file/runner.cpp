@@ -16,11 +16,12 @@ bool one_thread_asked() {
   const char* threads = std::getenv("TRACE_ALIGN_THREADS");
   return threads != nullptr && std::strcmp(threads, "1") == 0;
 }
-// As the environment asks from the start; run() sets it for each run.
+// As the environment asks from the start, and again at each run.
 std::atomic<bool> one_thread{one_thread_asked()};
 }  // namespace
 
 void limit_to_one_thread(bool one) { one_thread = one; }
+void limit_threads_as_environment_asks() { one_thread = one_thread_asked(); }
 bool limited_to_one_thread() { return one_thread; }
 
 Outcome run_half(const std::function<void()>& fn, const OneThreadOrder& at) {

@@ -43,3 +43,5 @@ void rethrow_first_met(const Outcome& a, const Outcome& b);
 // environment's TRACE_ALIGN_THREADS=1 asks).
 void limit_to_one_thread(bool one);
 bool limited_to_one_thread();
+// Reads TRACE_ALIGN_THREADS again (a run in-process may change it).
+void limit_threads_as_environment_asks();

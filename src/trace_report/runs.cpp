@@ -18,8 +18,7 @@ RunOutcome report_run(const std::string (&paths)[4], std::vector<FrameRow>* fram
   RunOutcome outcome;
   try {
     InputFile inputs[4];
-    for (int i = 0; i < 4; ++i)
-      if (!inputs[i].open(paths[i].c_str())) fail("can't open file " + paths[i]);
+    for (int i = 0; i < 4; ++i) inputs[i].open_or_fail(paths[i]);
     RunPackets trace;
     load_packets(trace, inputs);
     std::vector<FrameRow> table = frame_table(trace);
