@@ -1,6 +1,7 @@
 // The receiver frame table: grouping, filled-in rows and their source, and
 // the table loaded back from rd_frame_dat.
 
+#include "table_loader.h"
 #include "test_support.h"
 
 namespace {
@@ -17,7 +18,27 @@ class FrameTableTest : public ScratchTest {
     InputFile in;
     EXPECT_TRUE(in.open("rd.txt"));
     message = EndMessage([&] { trace.read_rd(in); });
+    if (message.empty()) ExpectTableIsWhatTheFileHolds();
     return fs::is_regular_file("rd_frame_dat") ? ReadFile("rd_frame_dat") : "";
+  }
+  // The table is kept in memory, not read back: it must be row for row
+  // what reading rd_frame_dat back gives.
+  void ExpectTableIsWhatTheFileHolds() {
+    InputFile back;
+    ASSERT_TRUE(back.open("rd_frame_dat"));
+    Array<RdFrame> rows;
+    int32_t count = 0;
+    load_table(back, 3, rows, count, [](LineReader::Fields& f, RdFrame& row) {
+      row.frame = f.int32();
+      row.src = f.int32();
+      row.size = f.int32();
+    });
+    ASSERT_EQ(count, trace.rd_frame_num);
+    for (int32_t i = 0; i < count; ++i) {
+      EXPECT_EQ(rows[i].frame, trace.rd_frame_list[i].frame) << i;
+      EXPECT_EQ(rows[i].src, trace.rd_frame_list[i].src) << i;
+      EXPECT_EQ(rows[i].size, trace.rd_frame_list[i].size) << i;
+    }
   }
   static std::string Row(int32_t frame, int32_t src, int32_t size) {
     char buf[64];
@@ -68,6 +89,13 @@ TEST_F(FrameTableTest, TooManyRowsEndsTheRunBeforeTheFileExists) {
   EXPECT_EQ("rd_frame_dat: the receiver trace's frame numbers need more than 2147483647 table rows",
             message);
   EXPECT_FALSE(Exists("rd_frame_dat"));
+}
+
+TEST_F(FrameTableTest, TableFileThatKeepsNothingGivesAnEmptyTable) {
+  fs::create_symlink("/dev/null", "rd_frame_dat");
+  Table({{0, 0, 1}, {0, 1, 2}});
+  EXPECT_EQ("", message);
+  EXPECT_EQ(0, trace.rd_frame_num);
 }
 
 TEST_F(FrameTableTest, UnwritableTableFileIsReported) {

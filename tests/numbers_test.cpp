@@ -3,6 +3,7 @@
 
 #include <locale.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -120,6 +121,41 @@ TEST(Numbers, TimesPrintExactlyAsPrintf) {
     cases.push_back(std::ldexp(static_cast<double>(rng() % 1000000), -20));  // exact halves
   }
   for (double v : cases) EXPECT_EQ(Printf("%-16f", v), PutTime(v)) << Printf("%.17g", v);
+}
+
+// A time with at most six decimals is kept as millionths and printed with
+// integer arithmetic: the text must be what printf gives for strtod's value
+// of the decimal, and value() must be that very double.
+TEST(Numbers, TimesKeptAsMillionthsPrintAsPrintfOfStrtod) {
+  std::vector<uint64_t> counts = {0, 1, 999999, 1000000, 1000001, 123456789, TraceTime::kMaxMicros - 1,
+                                  99999999999999ull, 100000000000000ull};
+  std::mt19937_64 rng(5);
+  for (int i = 0; i < 20000; ++i) {
+    counts.push_back(rng() % TraceTime::kMaxMicros);
+    counts.push_back(rng() % 100000000000ull);
+  }
+  for (uint64_t count : counts) {
+    TraceTime t = TraceTime::from_micros(count);
+    ASSERT_TRUE(t.is_micros());
+    EXPECT_EQ(count, t.micros());
+    char text[64];
+    std::snprintf(text, sizeof text, "%llu.%06llu", static_cast<unsigned long long>(count / 1000000),
+                  static_cast<unsigned long long>(count % 1000000));
+    double want = Strtod(text);
+    EXPECT_TRUE(SameBits(want, t.value())) << text;
+    char buf[512];
+    EXPECT_EQ(Printf("%-16f", want), std::string(buf, put_time_left16(buf, t))) << text;
+  }
+  // Doubles are kept as they are, a NaN as the NaN of its sign; none is taken for a count.
+  for (double v : std::vector<double>{0.0, -0.0, 1.5, -2.25, 1e300, HUGE_VAL, NAN, -NAN, std::bit_cast<double>(0x7FFC000000000123ull),
+                   std::bit_cast<double>(0xFFFFFFFFFFFFFFFFull)}) {
+    TraceTime t(v);
+    EXPECT_FALSE(t.is_micros()) << v;
+    EXPECT_TRUE(std::isnan(v) ? std::isnan(t.value()) && std::signbit(v) == std::signbit(t.value())
+                              : SameBits(v, t.value()));
+    char buf[512];
+    EXPECT_EQ(Printf("%-16f", v), std::string(buf, put_time_left16(buf, t)));
+  }
 }
 
 TEST(Numbers, CommaDecimalLocaleChangesNothing) {

@@ -10,7 +10,7 @@ class SenderFrameSizeTest : public ScratchTest {
     trace.sd_num[src] = static_cast<int32_t>(frame_size.size());
     trace.sd_list[src] = allocate_array<SdRecord>(frame_size.size());
     for (size_t i = 0; i < frame_size.size(); ++i)
-      trace.sd_list[src][i] = SdRecord{1.0, 0, frame_size[i].first, frame_size[i].second, 0, 0};
+      trace.sd_list[src][i] = SdRecord{1.0, frame_size[i].first, frame_size[i].second, 0, 0};
   }
   static std::string Row(int32_t frame, int32_t size) {
     char buf[64];

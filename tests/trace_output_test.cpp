@@ -42,8 +42,8 @@ class TraceOutputTest : public ScratchTest {
 };
 
 TEST_F(TraceOutputTest, LineLayoutsToTheByte) {
-  Sender(0, {{1.5, 0, 0, 512, 7, 3}});
-  Sender(2, {{-0.0, 0, 1, 5, 0, 0}, {1e20, 0, 1, -5, -1, INT32_MIN}});
+  Sender(0, {{1.5, 0, 512, 7, 3}});
+  Sender(2, {{-0.0, 1, 5, 0, 0}, {1e20, 1, -5, -1, INT32_MIN}});
   Receiver({{1.523, 0, 0, 512, 0}});
   Rows({{0, 0, 512}, {1, 2, 0}});
   EXPECT_EQ("", Compare());
@@ -58,8 +58,8 @@ TEST_F(TraceOutputTest, LineLayoutsToTheByte) {
 }
 
 TEST_F(TraceOutputTest, LostFrameOfSourceZeroOrOneHasTwoSpacesAfterLost) {
-  Sender(1, {{1, 0, 0, 1, 0, 0}, {2, 0, 1, 1, 0, 0}, {3, 0, 2, 1, 0, 0}, {4, 0, 3, 1, 0, 0},
-             {5, 0, 4, 1, 0, 0}});
+  Sender(1, {{1, 0, 1, 0, 0}, {2, 1, 1, 0, 0}, {3, 2, 1, 0, 0}, {4, 3, 1, 0, 0},
+             {5, 4, 1, 0, 0}});
   Receiver({{10, 1, 0, 1, 0}, {11, 1, 1, 1, 0}, {13, 0, 3, 1, 0}});
   Rows({{0, 1, 1}, {1, 1, 1}, {2, 1, 0}, {3, 1, 1}});
   Compare();
@@ -71,14 +71,14 @@ TEST_F(TraceOutputTest, LostFrameOfSourceZeroOrOneHasTwoSpacesAfterLost) {
 }
 
 TEST_F(TraceOutputTest, RowsWithoutValidSourceAreReportedAndSkipped) {
-  Sender(0, {{1, 0, 0, 1, 0, 0}, {1, 0, 1, 1, 0, 0}, {1, 0, 2, 1, 0, 0}});
+  Sender(0, {{1, 0, 1, 0, 0}, {1, 1, 1, 0, 0}, {1, 2, 1, 0, 0}});
   Rows({{0, -1, 0}, {1, 7, 5}, {2, 3, 0}});
   EXPECT_EQ("Error...no src found\nError...no src found\nError...no src found\n", Compare());
   EXPECT_EQ("", sd + rd);
 }
 
 TEST_F(TraceOutputTest, WritersOutsideTheTableWalkTheWholeTrace) {
-  Sender(0, {{1, 0, -1, 1, 0, 0}, {2, 0, 9, 1, 0, 0}});
+  Sender(0, {{1, -1, 1, 0, 0}, {2, 9, 1, 0, 0}});
   Rows({{0, 0, 0}});
   Compare();
   trace.sd_trace_fp.create("sd_trace");
@@ -103,21 +103,21 @@ void Reference(const TraceFile& t, std::string& sd, std::string& rd, std::string
     for (int32_t k = 0; k < t.sd_num[src]; ++k) {
       const SdRecord& r = t.sd_list[src][k];
       if (r.frame != i) continue;
-      std::snprintf(buf, sizeof buf, "%-16f id %d  udp %d   %d   %-16d\n", r.time, sd_id++, r.size, r.col4, r.col5);
+      std::snprintf(buf, sizeof buf, "%-16f id %d  udp %d   %d   %-16d\n", r.time.value(), sd_id++, r.size, r.col4, r.col5);
       sd += buf;
     }
     if (t.rd_frame_list[i].size != 0) {
       for (int32_t k = 0; k < t.rd_num; ++k) {
         const RdRecord& r = t.rd_list[k];
         if (r.frame != i) continue;
-        std::snprintf(buf, sizeof buf, "%-16f id %d  udp %d\n", r.time, rd_id++, r.size);
+        std::snprintf(buf, sizeof buf, "%-16f id %d  udp %d\n", r.time.value(), rd_id++, r.size);
         rd += buf;
       }
     } else {
       for (int32_t k = 0; k < t.sd_num[src]; ++k) {
         const SdRecord& r = t.sd_list[src][k];
         if (r.frame != i) continue;
-        std::snprintf(buf, sizeof buf, src == 2 ? "%-16f id %-16d lost %-16d\n" : "%-16f id %-16d lost  %-16d\n", r.time, rd_id++, 9999);
+        std::snprintf(buf, sizeof buf, src == 2 ? "%-16f id %-16d lost %-16d\n" : "%-16f id %-16d lost  %-16d\n", r.time.value(), rd_id++, 9999);
         rd += buf;
       }
     }
@@ -139,7 +139,7 @@ TEST_F(TraceOutputTest, GroupedWalkWritesExactlyWhatThePlainWalkWrites) {
     int frames = pick(1, 30);
     for (int src = 0; src < 3; ++src) {
       std::vector<SdRecord> list(pick(0, 60));
-      for (SdRecord& r : list) r = {pick(0, 1 << 20) / 64.0, 0, pick(-2, frames + 2), pick(0, 1500), pick(0, 9), pick(-9, 99)};
+      for (SdRecord& r : list) r = {pick(0, 1 << 20) / 64.0, pick(-2, frames + 2), pick(0, 1500), pick(0, 9), pick(-9, 99)};
       if (round % 2) InFrameOrder(list);
       Sender(src, list);
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -45,8 +46,9 @@ void forget_files();
 void note_input(int fd, const std::string& path);
 
 // An input trace: its open stream and the path that names it in messages.
-// A regular file of text is read twice (counted, then parsed); anything
-// else, a pipe, a device or a compressed file, is a stream, read once.
+// Every input is read once; a regular file can be read again (count_lines
+// rewinds it), anything else, a pipe, a device or a compressed file, is a
+// stream that cannot.
 struct InputFile {
   std::FILE* fp = nullptr;
   std::string path;
@@ -57,6 +59,8 @@ struct InputFile {
   // True when the input can be read only once. Recognises a compressed
   // file by its first bytes, reading them from a pipe.
   bool is_stream();
+  // The size of a plain regular file's text as it was opened; 0 for a stream.
+  uint64_t text_size();
   // Reads up to n bytes of text, decompressed; 0 at the end of the input;
   // fails on a read or decompression error.
   size_t read(char* buf, size_t n);
@@ -75,6 +79,7 @@ struct InputFile {
   bool at_text_start_ = true;  // a byte-order mark here is skipped
   bool started_ = false;
   bool stream_ = false;
+  uint64_t size_ = 0;
   std::string head_;  // bytes read to recognise the format, handed out first
   size_t head_pos_ = 0;
   std::unique_ptr<Decompressor> decoder_;
@@ -104,14 +109,17 @@ class alignas(64) OutFile {
   void commit(const char* end) { len_ = static_cast<size_t>(end - buf_.get()); }
   // Writes out what is buffered and closes; fails on error.
   void close();
+  // True when the file opened is a regular file (not a device).
+  bool is_regular() const { return regular_; }
   ~OutFile();
 
  private:
-  static constexpr size_t kBufSize = size_t{1} << 20;
+  static constexpr size_t kBufSize = size_t{1} << 18;
   static_assert(kBufSize >= kMaxLine);
   void flush();
   int fd_ = -1;
   std::string name_;
   std::unique_ptr<char[]> buf_;
   size_t len_ = 0;
+  bool regular_ = false;
 };

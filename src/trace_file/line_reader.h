@@ -15,7 +15,7 @@
 // 999 bytes, newline included: what a 1000-byte line buffer holds).
 inline constexpr size_t kMaxLineChars = 998;
 // Blocks read from the file at a time.
-inline constexpr size_t kReadBlock = size_t{1} << 20;
+inline constexpr size_t kReadBlock = size_t{1} << 18;
 // Columns are found with bit masks of 64-byte windows of the line.
 inline constexpr size_t kWindow = 64;
 // Room after the data in the read buffer: the last window of a line may
@@ -24,6 +24,22 @@ inline constexpr size_t kReadSlack = kWindow;
 static_assert(kReadSlack >= kWindow - 1, "a window past the newline must stay in the buffer");
 static_assert(kReadSlack >= kTokenLookahead, "token readers look past the token's end");
 static_assert(kReadBlock > kMaxLineChars + 1, "a whole line must fit in the buffer");
+// Lines of at most this many columns can take the plain-form reading.
+inline constexpr int kMaxPlainColumns = 6;
+// Digits of a plain-form number: what one SWAR step reads.
+inline constexpr int kMaxPlainDigits = 8;
+// Decimals of a time kept as whole millionths.
+inline constexpr int kMicrosDigits = 6;
+static_assert(kPow10[kMaxPlainDigits] * kMicrosPerSecond <= TraceTime::kMaxMicros,
+              "a plain-form time with six decimals or fewer is kept as millionths");
+// A plain-form time has at most this many digits in all: its digits as one
+// integer stay below 2^53, so one division gives it exactly.
+inline constexpr int kMaxPlainTimeDigits = 15;
+// The longest plain-form line, newline included, and the reading's
+// lookahead past it: it stays inside a line's guaranteed bytes.
+inline constexpr size_t kMaxPlainLine =
+    (1 + kMaxPlainTimeDigits + 1) + (kMaxPlainColumns - 1) * (1 + 1 + kMaxPlainDigits) + 2;
+static_assert(kMaxPlainLine + kTokenLookahead <= kMaxLineChars + 1);
 
 // Number of newline bytes in [p, p + n).
 int64_t count_newlines(const char* p, size_t n);
@@ -49,20 +65,30 @@ class LineReader {
   class Fields {
    public:
     Fields(LineReader& reader, int want) : reader_(reader), want_(want) {
+      plain_ = reader.read_plain(want, &plain_time_, plain_ints_);
+      if (plain_) return;
       const char* line = reader.begin_line();
       if (line == nullptr) reader.changed_while_read();
       look_at(line);
     }
     int32_t int32() {
+      if (plain_) return plain_ints_[found_++];
       const char* begin = token();
       return token_int32(begin, window_ + at_);
     }
-    double time() {
+    double time() { return trace_time().value(); }
+    // The same, kept as the record keeps it.
+    TraceTime trace_time() {
+      if (plain_) {
+        int32_t column = found_++;
+        return column == 0 ? plain_time_ : TraceTime(static_cast<double>(plain_ints_[column]));
+      }
       const char* begin = token();
-      return token_time(begin, window_ + at_);
+      return TraceTime(token_time(begin, window_ + at_));
     }
     // Skips what is left of the line (extra columns are ignored).
     void end() {
+      if (plain_) return;
       uint64_t newline;
       while ((newline = newlines_ & above(at_)) == 0) look_at(window_ + kWindow);
       reader_.end_line(window_ + __builtin_ctzll(newline));
@@ -104,6 +130,9 @@ class LineReader {
     LineReader& reader_;
     int want_;
     int found_ = 0;
+    bool plain_;  // the line was read whole in the plain form
+    TraceTime plain_time_;
+    int32_t plain_ints_[kMaxPlainColumns];
     bool after_last_ = false;       // the newline has ended a token already
     const char* window_ = nullptr;  // kWindow bytes of the line
     unsigned at_ = 0;               // where in the window reading stands
@@ -113,6 +142,68 @@ class LineReader {
   };
 
  private:
+  static bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+  // A number of 1 to kMaxPlainDigits digits at p: their count, or 0.
+  // A digit loop: trace columns keep their widths from line to line, so
+  // its branches predict well, and it beats SWAR on the short numbers.
+  static int plain_digits(const char* p, uint64_t* value) {
+    const char* q = p;
+    uint64_t v = 0;
+    unsigned d;
+    while ((d = static_cast<unsigned char>(*q - '0')) < 10) {
+      v = v * 10 + d;
+      ++q;
+    }
+    *value = v;
+    int n = static_cast<int>(q - p);
+    return n <= kMaxPlainDigits ? n : 0;
+  }
+  // Reads the next line whole if it has the plain form, the way traces are
+  // written: a time of digits, optionally a full stop and more digits, then
+  // integers with an optional minus, single spaces between, exactly `want`
+  // columns, then the newline (or CR LF). Gives the values the token
+  // readers give and returns true; returns false, reading nothing, for any
+  // other line: the general reading takes it. Column 0's integer value is
+  // its whole part.
+  bool read_plain(int want, TraceTime* time, int32_t* ints) {
+    if (want > kMaxPlainColumns) return false;
+    if (len_ - pos_ <= kMaxLineChars && !eof_) refill();
+    const char* p = buf_.get() + pos_;
+    uint64_t whole, fraction;
+    int n = plain_digits(p, &whole);
+    if (n == 0) return false;
+    p += n;
+    *time = TraceTime::from_micros(whole * kMicrosPerSecond);
+    if (*p == '.') {
+      int m = plain_digits(p + 1, &fraction);
+      if (m == 0 || n + m > kMaxPlainTimeDigits) return false;
+      if (m <= kMicrosDigits) {
+        *time = TraceTime::from_micros(whole * kMicrosPerSecond + fraction * kPow10[kMicrosDigits - m]);
+      } else {
+        // Clinger's fast path: an integer below 2^53 over an exact power of ten.
+        *time = TraceTime(static_cast<double>(static_cast<int64_t>(whole * kPow10[m] + fraction)) /
+                          static_cast<double>(static_cast<int64_t>(kPow10[m])));
+      }
+      p += 1 + m;
+    }
+    ints[0] = static_cast<int32_t>(whole);
+    for (int column = 1; column < want; ++column) {
+      if (*p++ != ' ') return false;
+      bool negative = *p == '-';
+      p += negative;
+      uint64_t value;
+      int k = plain_digits(p, &value);
+      if (k == 0 || (negative && value == 0)) return false;  // "-0" is -0.0 as a time
+      p += k;
+      ints[column] = negative ? -static_cast<int32_t>(value) : static_cast<int32_t>(value);
+    }
+    if (*p == '\r') ++p;
+    if (*p != '\n') return false;
+    ++line_;
+    size_t next = static_cast<size_t>(p - buf_.get()) + 1;
+    pos_ = next < len_ ? next : len_;  // past an unterminated last line's stand-in newline
+    return true;
+  }
   // The next line's first byte, or nullptr at the end of the file.
   const char* begin_line() {
     if (len_ - pos_ <= kMaxLineChars && !eof_) refill();

@@ -23,6 +23,7 @@
 // an explicit C locale (strtod_l, uselocale), never setlocale.
 
 #include "numbers.h"
+#include "swar.h"
 
 #include <locale.h>
 
@@ -34,34 +35,11 @@
 
 namespace {
 
-// Powers of ten, 10^0 to 10^19: every one exact as uint64_t, and as a
-// double too (5^19 < 2^53).
-constexpr uint64_t kPow10[] = {1ull,
-                               10ull,
-                               100ull,
-                               1000ull,
-                               10000ull,
-                               100000ull,
-                               1000000ull,
-                               10000000ull,
-                               100000000ull,
-                               1000000000ull,
-                               10000000000ull,
-                               100000000000ull,
-                               1000000000000ull,
-                               10000000000000ull,
-                               100000000000000ull,
-                               1000000000000000ull,
-                               10000000000000000ull,
-                               100000000000000000ull,
-                               1000000000000000000ull,
-                               10000000000000000000ull};
 constexpr int kMaxExactPow10 = 19;
 constexpr uint64_t kMaxExactMantissa = uint64_t{1} << 53;  // every integer up to it is a double
 constexpr int kMaxFastDigits = 19;                         // fit in uint64_t without overflow
 
-// printf's "%f" takes six decimals: times are printed as whole millionths.
-constexpr uint64_t kMicros = 1000000;
+constexpr uint64_t kMicros = kMicrosPerSecond;
 
 locale_t c_locale() {
   static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
@@ -72,52 +50,6 @@ bool is_c_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// ---------------------------------------------------------------- SWAR eight-digit parsing
-
-// Eight bytes as a little-endian integer, whatever the machine's byte order:
-// the first byte of the text is the lowest byte of the result.
-uint64_t load_le64(const char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  static_assert(std::endian::native == std::endian::big || std::endian::native == std::endian::little,
-                "mixed-endian machines are not supported");
-  return v;
-}
-
-constexpr uint64_t kAsciiZeros = 0x3030303030303030ull;  // '0' in every byte
-// Added to byte - '0', sets the high bit of a byte exactly when it is
-// above 9: 0x76 + 10 = 0x80.
-constexpr uint64_t kAboveNine = 0x7676767676767676ull;
-constexpr uint64_t kHighBits = 0x8080808080808080ull;
-// Multipliers that combine digit pairs into quads and quads into the
-// whole: 100 + (1000000 << 32) and 1 + (10000 << 32).
-constexpr uint64_t kPairsToQuads = 100 + (1000000ull << 32);
-constexpr uint64_t kQuadsToWhole = 1 + (10000ull << 32);
-constexpr uint64_t kLowByteOfHalves = 0x000000FF000000FFull;
-
-// Reads up to 8 leading ASCII digits at p, eight bytes at a time: returns
-// how many bytes are digits (8 when all are) and stores their value.
-// REQUIRES: 8 readable bytes at p.
-int eight_digits(const char* p, uint64_t* value) {
-  uint64_t sub = load_le64(p) - kAsciiZeros;
-  // A byte is no digit when byte - '0' wraps or exceeds 9. Borrows and
-  // carries only reach bytes above the first non-digit, which are dropped.
-  uint64_t nondigit = (sub | (sub + kAboveNine)) & kHighBits;
-  int count = nondigit == 0 ? 8 : std::countr_zero(nondigit) / 8;
-  if (count == 0) {
-    *value = 0;
-    return 0;
-  }
-  // Leading zero digits in place of the dropped bytes, then combine pairs,
-  // quads and the two halves.
-  uint64_t v = sub << (8 * (8 - count));
-  v = (v * 10) + (v >> 8);
-  v = (((v & kLowByteOfHalves) * kPairsToQuads) + (((v >> 16) & kLowByteOfHalves) * kQuadsToWhole)) >> 32;
-  *value = v;
-  return count;
-}
 
 // ---------------------------------------------------------------- Clinger's fast path
 
@@ -168,19 +100,7 @@ double strtod_c(const char* begin, const char* end) {
   return strtod_l(buf, nullptr, c_locale());
 }
 
-// ---------------------------------------------------------------- two-digit table
-
-// "00" "01" ... "99": two digits per division.
-struct DigitPairs {
-  char text[200];
-  constexpr DigitPairs() : text() {
-    for (int i = 0; i < 100; ++i) {
-      text[2 * i] = static_cast<char>('0' + i / 10);
-      text[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-  }
-};
-constexpr DigitPairs kPairs;
+// ---------------------------------------------------------------- integers to text
 
 // Number of decimal digits of value; 1 for 0.
 int digit_count(uint64_t value) {
@@ -192,28 +112,45 @@ int digit_count(uint64_t value) {
   return guess + ((value | 1) >= kPow10[guess]);
 }
 
-// Appends value in decimal, written from the end backwards, straight into place.
-char* put_unsigned(char* out, uint64_t value) {
-  char* end = out + digit_count(value);
-  char* p = end;
-  while (value >= 100) {
-    p -= 2;
-    std::memcpy(p, kPairs.text + 2 * (value % 100), 2);
-    value /= 100;
-  }
-  if (value >= 10) {
-    std::memcpy(p - 2, kPairs.text + 2 * value, 2);
-  } else {
-    p[-1] = static_cast<char>('0' + value);
-  }
-  return end;
+// Appends value in decimal: eight digits at a time as one word
+// (swar::eight_digit_text), the leading zeros shifted out. Stores a whole
+// word: may write up to 8 bytes past the end it returns.
+constexpr uint64_t kEightDigits = kPow10[8];
+char* put_below_1e8(char* out, uint32_t value) {
+  int digits = digit_count(value);
+  swar::store_le64(out, swar::eight_digit_text(value) >> (8 * (8 - digits)));
+  return out + digits;
+}
+[[gnu::noinline]] char* put_above_1e8(char* out, uint64_t value) {
+  uint64_t high = value / kEightDigits;
+  out = high >= kEightDigits ? put_above_1e8(out, high) : put_below_1e8(out, static_cast<uint32_t>(high));
+  swar::store_le64(out, swar::eight_digit_text(static_cast<uint32_t>(value % kEightDigits)));
+  return out + 8;
+}
+inline char* put_unsigned(char* out, uint64_t value) {
+  if (value >= kEightDigits) [[unlikely]]
+    return put_above_1e8(out, value);
+  return put_below_1e8(out, static_cast<uint32_t>(value));
 }
 
-// Left-justified in 16 columns: spaces go down first, the value over them.
+// Appends count millionths as printf's "%f" prints them: the whole part,
+// a full stop and exactly six decimals.
+char* put_micros(char* out, uint64_t count) {
+  out = put_unsigned(out, count / kMicros);
+  *out++ = '.';
+  constexpr int kLeadingZeroBits = 8 * (8 - 6);  // six digits of the eight
+  swar::store_le64(out, swar::eight_digit_text(static_cast<uint32_t>(count % kMicros)) >> kLeadingZeroBits);
+  return out + 6;
+}
+
+// Left-justified in 16 columns: the value, then 16 spaces over whatever
+// its writer left past its end.
+constexpr char kSixteenSpaces[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                     ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
 template <typename Put, typename Value>
 char* left16(char* out, Put put, Value value) {
-  std::memset(out, ' ', 16);
   char* end = put(out, value);
+  std::memcpy(end, kSixteenSpaces, 16);
   return end - out < 16 ? out + 16 : end;
 }
 
@@ -295,7 +232,7 @@ int32_t token_int32(const char* begin, const char* end) {
   bool negative = *begin == '-';
   const char* digits = begin + negative;
   uint64_t value;
-  if (end - digits <= 8 && eight_digits(digits, &value) == end - digits) {
+  if (end - digits <= 8 && swar::eight_digits(digits, &value) == end - digits) {
     int32_t magnitude = static_cast<int32_t>(value);
     return negative ? -magnitude : magnitude;
   }
@@ -306,10 +243,10 @@ double token_time(const char* begin, const char* end) {
   // Commonest of all, "1234.567890": both parts at once.
   const char* p = begin + (*begin == '-' || *begin == '+');
   uint64_t whole, fraction;
-  int n = eight_digits(p, &whole);
+  int n = swar::eight_digits(p, &whole);
   if (n > 0 && n < 8 && p[n] == '.') {
     const char* f = p + n + 1;
-    int m = eight_digits(f, &fraction);
+    int m = swar::eight_digits(f, &fraction);
     if (m > 0 && m < 8 && f + m == end) {
       double value = static_cast<double>(whole * kPow10[m] + fraction) / static_cast<double>(kPow10[m]);
       return *begin == '-' ? -value : value;
@@ -335,13 +272,17 @@ char* put_time(char* out, double value) {
   if (!(std::fabs(value) < kScaledBelow)) return put_time_printf(out, value);
   uint64_t micros = micros_of(std::fabs(value));
   if (std::signbit(value)) *out++ = '-';
-  out = put_unsigned(out, micros / kMicros);
-  *out++ = '.';
-  uint32_t frac = static_cast<uint32_t>(micros % kMicros);
-  std::memcpy(out, kPairs.text + 2 * (frac / 10000), 2);
-  std::memcpy(out + 2, kPairs.text + 2 * (frac / 100 % 100), 2);
-  std::memcpy(out + 4, kPairs.text + 2 * (frac % 100), 2);
-  return out + 6;
+  return put_micros(out, micros);
 }
 
-char* put_time_left16(char* out, double value) { return left16(out, put_time, value); }
+char* put_time_left16(char* out, double value) {
+  return left16(out, static_cast<char* (*)(char*, double)>(put_time), value);
+}
+
+char* put_time(char* out, TraceTime time) {
+  return time.is_micros() ? put_micros(out, time.micros()) : put_time(out, time.value());
+}
+
+char* put_time_left16(char* out, TraceTime time) {
+  return left16(out, static_cast<char* (*)(char*, TraceTime)>(put_time), time);
+}

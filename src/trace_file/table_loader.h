@@ -1,6 +1,6 @@
-// The line-counted table reading, for any record type: shared by the
-// trace set's loading and by trace_report, so that every command reads
-// tables by the same rules and with the same messages.
+// The table reading, for any record type: shared by the trace set's
+// loading and by trace_report, so that every command reads tables by the
+// same rules and with the same messages.
 #pragma once
 
 #include <cstdint>
@@ -22,53 +22,48 @@ inline Array<Record> allocate_records(const std::string& name, int32_t count) {
   return list;
 }
 
-// A stream read once: its records go into an array that grows as they are
-// parsed, doubling, and is cut to size at the end; the same records and
-// messages as the line-counted reading.
+// The room a table starts with, in records: for a file of known size, as
+// many as it has lines if they are not shorter than kShortLine (room never
+// touched costs no memory); for a stream, kSmallestRoom.
+inline constexpr size_t kSmallestRoom = 4096;
+inline size_t first_capacity(uint64_t text_size) {
+  constexpr uint64_t kShortLine = 16;
+  uint64_t lines = text_size / kShortLine + 1;
+  return lines < kSmallestRoom ? kSmallestRoom : lines < INT32_MAX ? static_cast<size_t>(lines) : INT32_MAX;
+}
+
+// Reads the table in once, in a single pass: counts the records in num
+// and parses each line with parse(fields, record), which reads `columns`
+// columns. The records go into an array that starts with room for the
+// lines the text's size suggests, doubles when they are more, and is cut
+// to their number at the end, so the table ends up allocated at its exact
+// size. Fails naming the file and line of the first bad line.
 template <typename Record, typename Parse>
-void load_stream(InputFile& in, int columns, Array<Record>& list, int32_t& num, Parse parse) {
-  constexpr size_t kFirstCapacity = 4096;
+void load_table(InputFile& in, int columns, Array<Record>& list, int32_t& num, Parse parse) {
   size_t capacity = 0;
   int32_t count = 0;
   list.reset();
   num = 0;
   LineReader reader(in);
+  auto grow = [&] {
+    size_t wanted = capacity == 0 ? first_capacity(in.text_size()) : capacity * 2;
+    bool grown = resize_array(list, wanted);
+    // A first guess larger than memory allows: start small instead.
+    if (!grown && capacity == 0) grown = resize_array(list, wanted = kSmallestRoom);
+    if (!grown) fail(in.path + ": cannot allocate memory for " + std::to_string(wanted) + " records");
+    capacity = wanted;
+  };
   while (reader.more()) {
     if (count == INT32_MAX) too_many_lines(in);
-    if (static_cast<size_t>(count) == capacity) {
-      size_t grown = capacity == 0 ? kFirstCapacity : capacity * 2;
-      if (!resize_array(list, grown))
-        fail(in.path + ": cannot allocate memory for " + std::to_string(grown) + " records");
-      capacity = grown;
-    }
+    if (static_cast<size_t>(count) == capacity) grow();
     LineReader::Fields fields(reader, columns);
     parse(fields, list[count]);
     fields.end();
     num = ++count;
   }
-  // Cut to size; an empty table gets an array too, as when counted.
+  // Cut to size; an empty table gets an array too.
   if (!list || capacity != static_cast<size_t>(count)) {
     if (!resize_array(list, static_cast<size_t>(count)) && !list)
       fail(in.path + ": cannot allocate memory for " + std::to_string(count) + " records");
-  }
-}
-
-// The line-counted table reading: counts the lines of in, takes an array of
-// exactly that many records from allocate(count), stores it and the count
-// (before any line is parsed) and parses each line with parse(fields,
-// record), which reads `columns` columns. A stream goes to load_stream.
-template <typename Record, typename Allocate, typename Parse>
-void load_table(InputFile& in, int columns, Array<Record>& list, int32_t& num, Allocate allocate,
-                Parse parse) {
-  if (in.is_stream()) return load_stream(in, columns, list, num, parse);
-  int32_t count = count_lines(in);
-  list = allocate(count);
-  num = count;
-  LineReader reader(in);
-  Record* records = list.get();
-  for (int32_t i = 0; i < count; ++i) {
-    LineReader::Fields fields(reader, columns);
-    parse(fields, records[i]);
-    fields.end();
   }
 }

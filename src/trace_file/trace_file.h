@@ -10,11 +10,13 @@
 
 #include "files.h"
 #include "frame_index.h"
+#include "numbers.h"
 
-// One sender-trace line: time col1 frame size col4 col5.
+// One sender-trace line: time col1 frame size col4 col5. col1 is read but
+// not kept: no stage consults it, and a smaller record is less memory to
+// fill.
 struct SdRecord {
-  double time;  // send time
-  int32_t col1;
+  TraceTime time;  // send time
   int32_t frame;
   int32_t size;
   int32_t col4;
@@ -23,7 +25,7 @@ struct SdRecord {
 
 // One receiver-trace line: time src frame size col4.
 struct RdRecord {
-  double time;  // receive time
+  TraceTime time;  // receive time
   int32_t src;
   int32_t frame;
   int32_t size;
@@ -56,7 +58,7 @@ class TraceFile {
   void read_sd(int32_t src, InputFile& stream);
   // Loads the receiver trace, then builds the frame table.
   void read_rd(InputFile& stream);
-  // Writes rd_frame_dat from rd_list and loads the table back from it.
+  // Builds the frame table from rd_list and writes it to rd_frame_dat.
   void create_rd_frame_table();
   // read_sd for sources 0, 1, 2 and read_rd on the four inputs, the
   // receiver trace parsed while the sender traces are.

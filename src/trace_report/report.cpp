@@ -87,20 +87,17 @@ void load_packets(RunPackets& run, InputFile (&inputs)[4]) {
     p.size = f.int32();
     f.int32();  // col4
   };
-  auto allocate = [](InputFile& in) {
-    return [&in](int32_t count) { return allocate_records<Packet>(in.path, count); };
-  };
   Outcome senders, received;
   const OneThreadOrder kSenders{0, 0}, kReceiver{1, 0};
   run_side_by_side(
       [&] {
         senders = run_half(
             [&] {
-              for (int s = 0; s < 3; ++s) load_table(inputs[s], 6, run.sd[s], run.sd_num[s], allocate(inputs[s]), sender);
+              for (int s = 0; s < 3; ++s) load_table(inputs[s], 6, run.sd[s], run.sd_num[s], sender);
             },
             kSenders);
       },
-      [&] { received = run_half([&] { load_table(inputs[3], 5, run.rd, run.rd_num, allocate(inputs[3]), receiver); }, kReceiver); });
+      [&] { received = run_half([&] { load_table(inputs[3], 5, run.rd, run.rd_num, receiver); }, kReceiver); });
   rethrow_first_met(senders, received);
 }
 
