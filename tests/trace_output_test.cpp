@@ -44,7 +44,7 @@ class TraceOutputTest : public ScratchTest {
 TEST_F(TraceOutputTest, LineLayoutsToTheByte) {
   Sender(0, {{1.5, 0, 512, 7, 3}});
   Sender(2, {{-0.0, 1, 5, 0, 0}, {1e20, 1, -5, -1, INT32_MIN}});
-  Receiver({{1.523, 0, 0, 512, 0}});
+  Receiver({{1.523, 0, 0, 512}});
   Rows({{0, 0, 512}, {1, 2, 0}});
   EXPECT_EQ("", Compare());
   EXPECT_EQ("1.500000         id 0  udp 512   7   3               \n"
@@ -60,7 +60,7 @@ TEST_F(TraceOutputTest, LineLayoutsToTheByte) {
 TEST_F(TraceOutputTest, LostFrameOfSourceZeroOrOneHasTwoSpacesAfterLost) {
   Sender(1, {{1, 0, 1, 0, 0}, {2, 1, 1, 0, 0}, {3, 2, 1, 0, 0}, {4, 3, 1, 0, 0},
              {5, 4, 1, 0, 0}});
-  Receiver({{10, 1, 0, 1, 0}, {11, 1, 1, 1, 0}, {13, 0, 3, 1, 0}});
+  Receiver({{10, 1, 0, 1}, {11, 1, 1, 1}, {13, 0, 3, 1}});
   Rows({{0, 1, 1}, {1, 1, 1}, {2, 1, 0}, {3, 1, 1}});
   Compare();
   EXPECT_EQ(4, std::count(sd.begin(), sd.end(), '\n'));  // frame 4 is in neither trace
@@ -144,7 +144,7 @@ TEST_F(TraceOutputTest, GroupedWalkWritesExactlyWhatThePlainWalkWrites) {
       Sender(src, list);
     }
     std::vector<RdRecord> rd_list(pick(0, 100));
-    for (RdRecord& r : rd_list) r = {pick(0, 1 << 20) / 64.0, pick(-1, 3), pick(-2, frames + 2), pick(0, 3), 0};
+    for (RdRecord& r : rd_list) r = {pick(0, 1 << 20) / 64.0, pick(-1, 3), pick(-2, frames + 2), pick(0, 3)};
     if (round % 2) InFrameOrder(rd_list);
     Receiver(rd_list);
     std::vector<RdFrame> rows(frames);

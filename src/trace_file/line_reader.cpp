@@ -1,13 +1,8 @@
-// The line reader's slow paths and its byte scans.
+// The line reader's slow paths and its byte scans: SSE2 where the machine
+// has it (plain_line.h decides), unless the build asks for the portable
+// scans (TRACE_ALIGN_SIMD=OFF), which then get tested too.
 
 #include "line_reader.h"
-
-// SSE2 where the machine has it, unless the build asks for the portable
-// scans (TRACE_ALIGN_SIMD=OFF), which then get tested too.
-#if defined(__SSE2__) && !defined(TRACE_ALIGN_NO_SIMD)
-#define TRACE_ALIGN_SSE2 1
-#include <emmintrin.h>
-#endif
 
 #include <cstring>
 
@@ -35,7 +30,7 @@ uint64_t LineReader::Fields::byte_mask(const char* window, char c) {
 }
 
 void LineReader::refill() {
-  char* base = buf_.get();
+  char* base = text_;
   size_t rest = len_ - pos_;
   std::memmove(base, base + pos_, rest);
   offset_ += pos_;
@@ -55,7 +50,7 @@ void LineReader::refill() {
 
 void LineReader::find_bad_cr(size_t from) {
   if (bad_cr_ != UINT64_MAX) return;  // only the first matters
-  char* base = buf_.get();
+  char* base = text_;
   // A carriage return that ended the last read is judged by the next byte.
   if (cr_last_ && base[from] != '\n') bad_cr_ = offset_ + from - 1;
   for (const char* p = base + from; bad_cr_ == UINT64_MAX;) {

@@ -10,6 +10,7 @@
 
 #include "files.h"
 #include "numbers.h"
+#include "plain_line.h"
 
 // A line holds at most this many characters before its newline (a line of
 // 999 bytes, newline included: what a 1000-byte line buffer holds).
@@ -19,28 +20,14 @@ inline constexpr size_t kReadBlock = size_t{1} << 18;
 // Columns are found with bit masks of 64-byte windows of the line.
 inline constexpr size_t kWindow = 64;
 // Room after the data in the read buffer: the last window of a line may
-// reach kWindow - 1 bytes past its newline.
-inline constexpr size_t kReadSlack = kWindow;
+// reach kWindow - 1 bytes past its newline, the plain-form reading
+// kPlainLookahead bytes past its start.
+inline constexpr size_t kReadSlack = 128;
 static_assert(kReadSlack >= kWindow - 1, "a window past the newline must stay in the buffer");
+static_assert(kReadSlack >= kPlainLookahead && kMaxLineChars + 1 >= kPlainLookahead,
+              "the plain-form reading must stay in the buffer");
 static_assert(kReadSlack >= kTokenLookahead, "token readers look past the token's end");
 static_assert(kReadBlock > kMaxLineChars + 1, "a whole line must fit in the buffer");
-// Lines of at most this many columns can take the plain-form reading.
-inline constexpr int kMaxPlainColumns = 6;
-// Digits of a plain-form number: what one SWAR step reads.
-inline constexpr int kMaxPlainDigits = 8;
-// Decimals of a time kept as whole millionths.
-inline constexpr int kMicrosDigits = 6;
-static_assert(kPow10[kMaxPlainDigits] * kMicrosPerSecond <= TraceTime::kMaxMicros,
-              "a plain-form time with six decimals or fewer is kept as millionths");
-// A plain-form time has at most this many digits in all: its digits as one
-// integer stay below 2^53, so one division gives it exactly.
-inline constexpr int kMaxPlainTimeDigits = 15;
-// The longest plain-form line, newline included, and the reading's
-// lookahead past it: it stays inside a line's guaranteed bytes.
-inline constexpr size_t kMaxPlainLine =
-    (1 + kMaxPlainTimeDigits + 1) + (kMaxPlainColumns - 1) * (1 + 1 + kMaxPlainDigits) + 2;
-static_assert(kMaxPlainLine + kTokenLookahead <= kMaxLineChars + 1);
-
 // Number of newline bytes in [p, p + n).
 int64_t count_newlines(const char* p, size_t n);
 
@@ -50,7 +37,8 @@ int64_t count_newlines(const char* p, size_t n);
 // bounds but the newline.
 class LineReader {
  public:
-  explicit LineReader(InputFile& in) : in_(in), buf_(new char[kReadBlock + kReadSlack]()) {}
+  explicit LineReader(InputFile& in)
+      : in_(in), buf_(new char[kPlainLookbehind + kReadBlock + kReadSlack]()), text_(buf_.get() + kPlainLookbehind) {}
 
   // The columns of one line, read in order. Tokens are separated by spaces
   // only; the newline belongs to the last token, so after a trailing space
@@ -142,66 +130,16 @@ class LineReader {
   };
 
  private:
-  static bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-  // A number of 1 to kMaxPlainDigits digits at p: their count, or 0.
-  // A digit loop: trace columns keep their widths from line to line, so
-  // its branches predict well, and it beats SWAR on the short numbers.
-  static int plain_digits(const char* p, uint64_t* value) {
-    const char* q = p;
-    uint64_t v = 0;
-    unsigned d;
-    while ((d = static_cast<unsigned char>(*q - '0')) < 10) {
-      v = v * 10 + d;
-      ++q;
-    }
-    *value = v;
-    int n = static_cast<int>(q - p);
-    return n <= kMaxPlainDigits ? n : 0;
-  }
-  // Reads the next line whole if it has the plain form, the way traces are
-  // written: a time of digits, optionally a full stop and more digits, then
-  // integers with an optional minus, single spaces between, exactly `want`
-  // columns, then the newline (or CR LF). Gives the values the token
-  // readers give and returns true; returns false, reading nothing, for any
-  // other line: the general reading takes it. Column 0's integer value is
-  // its whole part.
+  // Reads the next line whole if it has the plain form (plain_line.h) and
+  // `want` columns; returns false, reading nothing, for any other line.
   bool read_plain(int want, TraceTime* time, int32_t* ints) {
-    if (want > kMaxPlainColumns) return false;
+    if (want < 2 || want > kMaxPlainColumns) return false;
     if (len_ - pos_ <= kMaxLineChars && !eof_) refill();
-    const char* p = buf_.get() + pos_;
-    uint64_t whole, fraction;
-    int n = plain_digits(p, &whole);
-    if (n == 0) return false;
-    p += n;
-    *time = TraceTime::from_micros(whole * kMicrosPerSecond);
-    if (*p == '.') {
-      int m = plain_digits(p + 1, &fraction);
-      if (m == 0 || n + m > kMaxPlainTimeDigits) return false;
-      if (m <= kMicrosDigits) {
-        *time = TraceTime::from_micros(whole * kMicrosPerSecond + fraction * kPow10[kMicrosDigits - m]);
-      } else {
-        // Clinger's fast path: an integer below 2^53 over an exact power of ten.
-        *time = TraceTime(static_cast<double>(static_cast<int64_t>(whole * kPow10[m] + fraction)) /
-                          static_cast<double>(static_cast<int64_t>(kPow10[m])));
-      }
-      p += 1 + m;
-    }
-    ints[0] = static_cast<int32_t>(whole);
-    for (int column = 1; column < want; ++column) {
-      if (*p++ != ' ') return false;
-      bool negative = *p == '-';
-      p += negative;
-      uint64_t value;
-      int k = plain_digits(p, &value);
-      if (k == 0 || (negative && value == 0)) return false;  // "-0" is -0.0 as a time
-      p += k;
-      ints[column] = negative ? -static_cast<int32_t>(value) : static_cast<int32_t>(value);
-    }
-    if (*p == '\r') ++p;
-    if (*p != '\n') return false;
+    size_t length = plain_line::read(text_ + pos_, want, time, ints);
+    if (length == 0) return false;
     ++line_;
-    size_t next = static_cast<size_t>(p - buf_.get()) + 1;
-    pos_ = next < len_ ? next : len_;  // past an unterminated last line's stand-in newline
+    pos_ += length;
+    if (pos_ > len_) pos_ = len_;  // past an unterminated last line's stand-in newline
     return true;
   }
   // The next line's first byte, or nullptr at the end of the file.
@@ -209,7 +147,7 @@ class LineReader {
     if (len_ - pos_ <= kMaxLineChars && !eof_) refill();
     if (pos_ == len_) return nullptr;
     ++line_;
-    char* base = buf_.get();
+    char* base = text_;
     stand_in_ = pos_ + kMaxLineChars + 1;
     if (stand_in_ > len_) stand_in_ = len_;  // only at the end of the file
     saved_ = base[stand_in_];
@@ -220,13 +158,13 @@ class LineReader {
   // neither the stand-in of a line too long nor the one put after an
   // unterminated last line.
   bool is_line_end(const char* nl) const {
-    size_t at = static_cast<size_t>(nl - buf_.get());
+    size_t at = static_cast<size_t>(nl - text_);
     return at < len_ && (at != stand_in_ || saved_ == '\n');
   }
   // Ends the current line at its newline nl; checks its length and that it
   // holds no carriage return but one right before its newline.
   void end_line(const char* nl) {
-    char* base = buf_.get();
+    char* base = text_;
     if (bad_cr_ < offset_ + static_cast<uint64_t>(nl - base)) carriage_return();
     base[stand_in_] = saved_;
     size_t begin = pos_;
@@ -238,18 +176,19 @@ class LineReader {
   void refill();
   [[noreturn]] void too_long() const;
   [[noreturn]] void carriage_return() const;
-  // Notes the first carriage return in buf_[from, len_) not followed by a newline.
+  // Notes the first carriage return in text_[from, len_) not followed by a newline.
   void find_bad_cr(size_t from);
   [[noreturn]] void changed_while_read() const;
   std::string where() const;
 
   InputFile& in_;
   std::unique_ptr<char[]> buf_;
+  char* text_;  // the text read, after kPlainLookbehind bytes of room
   size_t pos_ = 0;
   size_t len_ = 0;
   bool eof_ = false;
   int64_t line_ = 0;
-  uint64_t offset_ = 0;           // offset in the text of buf_[0]
+  uint64_t offset_ = 0;           // offset in the text of text_[0]
   uint64_t bad_cr_ = UINT64_MAX;  // offset of the first stray carriage return
   bool cr_last_ = false;          // the last byte read so far is a carriage return
   size_t stand_in_ = 0;  // where the stand-in newline of the current line is

@@ -134,13 +134,17 @@ inline char* put_unsigned(char* out, uint64_t value) {
 }
 
 // Appends count millionths as printf's "%f" prints them: the whole part,
-// a full stop and exactly six decimals.
+// a full stop and exactly six decimals. The last eight digits are the
+// whole part's last two and the six decimals: one word gives both.
 char* put_micros(char* out, uint64_t count) {
-  out = put_unsigned(out, count / kMicros);
-  *out++ = '.';
-  constexpr int kLeadingZeroBits = 8 * (8 - 6);  // six digits of the eight
-  swar::store_le64(out, swar::eight_digit_text(static_cast<uint32_t>(count % kMicros)) >> kLeadingZeroBits);
-  return out + 6;
+  uint64_t text = swar::eight_digit_text(static_cast<uint32_t>(count % kEightDigits));
+  if (count >= kEightDigits) out = put_unsigned(out, count / kEightDigits);
+  int whole = count >= kPow10[7] ? 2 : 1;  // digits of the whole part in the word
+  swar::store_le64(out, text >> (8 * (2 - whole)));
+  out += whole;
+  *out = '.';
+  swar::store_le64(out + 1, text >> 16);
+  return out + 7;
 }
 
 // Left-justified in 16 columns: the value, then 16 spaces over whatever

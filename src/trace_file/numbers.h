@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // Widest results of the writers below, for the line-size checks of their
 // callers: printf's "%f" of -DBL_MAX is 317 characters, "%d" of INT32_MIN 11.
@@ -53,23 +54,24 @@ class TraceTime {
 
   TraceTime() = default;
   // A time kept as the double value.
-  TraceTime(double value)  // NOLINT: records are written with plain doubles in tests
-      : bits_(value != value ? (std::bit_cast<uint64_t>(value) & kSignBit) | kCanonicalNan
-                             : std::bit_cast<uint64_t>(value)) {}
+  TraceTime(double value) {  // NOLINT: records are written with plain doubles in tests
+    set(value != value ? (std::bit_cast<uint64_t>(value) & kSignBit) | kCanonicalNan
+                       : std::bit_cast<uint64_t>(value));
+  }
   // count millionths of a second. REQUIRES: count < kMaxMicros.
   static TraceTime from_micros(uint64_t count) {
     TraceTime t;
-    t.bits_ = kMicrosTag | count;
+    t.set(kMicrosTag | count);
     return t;
   }
-  bool is_micros() const { return (bits_ & kTagMask) == kMicrosTag; }
+  bool is_micros() const { return (bits() & kTagMask) == kMicrosTag; }
   // REQUIRES: is_micros().
-  uint64_t micros() const { return bits_ & (kMaxMicros - 1); }
+  uint64_t micros() const { return bits() & (kMaxMicros - 1); }
   // The double strtod gives for the time's text: for a count, one correctly
   // rounded division of two exact doubles.
   double value() const {
     return is_micros() ? static_cast<double>(micros()) / static_cast<double>(kMicrosPerSecond)
-                       : std::bit_cast<double>(bits_);
+                       : std::bit_cast<double>(bits());
   }
 
  private:
@@ -78,8 +80,17 @@ class TraceTime {
   static constexpr uint64_t kMicrosTag = 0x7FFC000000000000ull;  // a quiet NaN's next bit set
   static constexpr uint64_t kTagMask = 0xFFFC000000000000ull;    // sign, exponent, those two bits
   static_assert((kMicrosTag & (kMaxMicros - 1)) == 0 && (kTagMask & (kMaxMicros - 1)) == 0);
-  uint64_t bits_ = 0;  // +0.0
+  // Bytes, not a uint64_t: a time needs no 8-byte alignment, so records of
+  // 4-byte fields around it have no padding.
+  uint64_t bits() const {
+    uint64_t b;
+    std::memcpy(&b, bytes_, sizeof b);
+    return b;
+  }
+  void set(uint64_t b) { std::memcpy(bytes_, &b, sizeof b); }
+  unsigned char bytes_[8] = {};  // +0.0
 };
+static_assert(sizeof(TraceTime) == 8 && alignof(TraceTime) == 1);
 
 // Base 10, leading whitespace and a sign accepted, stops at the first
 // character that cannot continue the number; out of range clamps to the

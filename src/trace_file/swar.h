@@ -56,6 +56,19 @@ inline int eight_digits(const char* p, uint64_t* value) {
   return count;
 }
 
+// The value of the `length` characters that end at `end` when all are
+// digits: the word that ends there, the bytes before them replaced by '0',
+// read as eight digits. Returns false if any of them is not a digit.
+// REQUIRES: 1 <= length <= 8; 8 readable bytes before end.
+inline bool digits_ending_at(const char* end, size_t length, uint64_t* value) {
+  uint64_t theirs = ~uint64_t{0} << (8 * (8 - length));  // the last bytes: the word's highest
+  uint64_t sub = ((load_le64(end - 8) & theirs) | (kAsciiZeros & ~theirs)) - kAsciiZeros;
+  if (((sub | (sub + kAboveNine)) & kHighBits) != 0) return false;
+  uint64_t v = (sub * 10) + (sub >> 8);
+  *value = (((v & kLowByteOfHalves) * kPairsToQuads) + (((v >> 16) & kLowByteOfHalves) * kQuadsToWhole)) >> 32;
+  return true;
+}
+
 // Multipliers that divide each lane of a word at once: (x * 10486) >> 20
 // is x / 100 for x < 43699, and (x * 103) >> 10 is x / 10 for x < 179.
 inline constexpr uint64_t kDivideBy100 = 10486;

@@ -23,14 +23,15 @@ struct SdRecord {
   int32_t col5;
 };
 
-// One receiver-trace line: time src frame size col4.
+// One receiver-trace line: time src frame size col4. col4 is read but not
+// kept, as col1 of a sender line.
 struct RdRecord {
   TraceTime time;  // receive time
   int32_t src;
   int32_t frame;
   int32_t size;
-  int32_t col4;
 };
+static_assert(sizeof(SdRecord) == 24 && sizeof(RdRecord) == 20, "records without padding");
 
 // One row of the receiver frame table and one line of rd_frame_dat.
 struct RdFrame {
@@ -102,6 +103,12 @@ class TraceFile {
   void write_rd_rows(int64_t& row);
   FrameIndex sd_index_[3];
   FrameIndex rd_index_;
+  // Where each walk stands in each trace: the sd_trace walk in the sender
+  // traces; the rd_trace walk in the receiver trace and, for lost lines, in
+  // the sender traces. Apart: two threads move them.
+  alignas(64) FrameCursor sd_cursor_[3];
+  alignas(64) FrameCursor rd_cursor_;
+  FrameCursor lost_cursor_[3];
   std::string rd_path_;  // names the receiver trace in messages
   bool indexed_ = false;  // the index is built already for the next compare
 };

@@ -105,7 +105,7 @@ void TraceFile::load_rd(InputFile& stream) {
     r.src = f.int32();
     r.frame = f.int32();
     r.size = f.int32();
-    r.col4 = f.int32();
+    f.int32();  // col4
   });
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "failure.h"
 #include "numbers.h"
@@ -31,12 +32,48 @@ enum WalkPart { kSenderLines, kReceiverLines, kCloseReceiverTrace, kCloseSenderT
 constexpr const char* kNoSrc = "Error...no src found\n";
 void report_no_src() { print_lines(kNoSrc); }
 
-// Ids wrap modulo 2^32 rather than overflow on absurdly long traces.
-int32_t next_id(int32_t& id) {
-  int32_t current = id;
-  id = static_cast<int32_t>(static_cast<uint32_t>(id) + 1u);
-  return current;
-}
+// A running id and its text, printf's "%d", counted up in place: most ids
+// differ from the last in the last digit only, so they are not converted
+// from binary one by one. Ids wrap modulo 2^32 rather than overflow on
+// absurdly long traces; negative ids are converted each time.
+class IdText {
+ public:
+  explicit IdText(int32_t id) { set(id); }
+  int32_t value() const { return value_; }
+  // Append the id as "%d" and "%-16d". REQUIRES: room for 16 bytes.
+  char* put(char* out) const {
+    std::memcpy(out, text_, 16);
+    return out + length_;
+  }
+  char* put_left16(char* out) const {
+    std::memcpy(out, text_, 16);
+    return out + (length_ < 16 ? 16 : length_);
+  }
+  void next() {
+    int32_t id = static_cast<int32_t>(static_cast<uint32_t>(value_) + 1u);
+    if (id <= 0) return set(id);
+    value_ = id;
+    for (size_t i = length_; i-- > 0;) {
+      if (text_[i] != '9') {
+        ++text_[i];
+        return;
+      }
+      text_[i] = '0';
+    }
+    set(id);  // one digit more
+  }
+
+ private:
+  void set(int32_t id) {
+    value_ = id;
+    length_ = static_cast<size_t>(put_int(text_, id) - text_);
+    std::memset(text_ + length_, ' ', sizeof text_ - length_);  // what "%-16d" pads with
+  }
+  int32_t value_;
+  size_t length_;
+  char text_[kMaxIntChars + kWriterScratch];
+  static_assert(kMaxIntChars + kWriterScratch >= 16);
+};
 
 }  // namespace
 
@@ -44,15 +81,18 @@ void TraceFile::build_frame_index() {
   uint32_t rows = rd_frame_num > 0 ? static_cast<uint32_t>(rd_frame_num) : 0;
   for (int src = 0; src < 3; ++src) index_by_frame(sd_index_[src], sd_list[src].get(), sd_num[src], rows);
   index_by_frame(rd_index_, rd_list.get(), rd_num, rows);
+  for (int src = 0; src < 3; ++src) sd_cursor_[src] = lost_cursor_[src] = {};
+  rd_cursor_ = {};
 }
 
 void TraceFile::write_sd(uint32_t src, uint32_t frame) {
   if (src > 2) return report_no_src();
-  int32_t id = sd_id;  // kept in a register while the frame is written
-  for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, [&](const SdRecord& r) {
+  IdText id(sd_id);
+  for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, sd_cursor_[src], [&](const SdRecord& r) {
     char* out = put_time_left16(sd_trace_fp.reserve(), r.time);
     out = std::copy_n(" id ", 4, out);
-    out = put_int(out, next_id(id));
+    out = id.put(out);
+    id.next();
     out = std::copy_n("  udp ", 6, out);
     out = put_int(out, r.size);
     out = std::copy_n("   ", 3, out);
@@ -62,21 +102,22 @@ void TraceFile::write_sd(uint32_t src, uint32_t frame) {
     *out++ = '\n';
     sd_trace_fp.commit(out);
   });
-  sd_id = id;
+  sd_id = id.value();
 }
 
 void TraceFile::write_rd(uint32_t frame) {
-  int32_t id = rd_id;
-  for_each_in_frame(rd_index_, rd_list.get(), rd_num, frame, [&](const RdRecord& r) {
+  IdText id(rd_id);
+  for_each_in_frame(rd_index_, rd_list.get(), rd_num, frame, rd_cursor_, [&](const RdRecord& r) {
     char* out = put_time_left16(rd_trace_fp.reserve(), r.time);
     out = std::copy_n(" id ", 4, out);
-    out = put_int(out, next_id(id));
+    out = id.put(out);
+    id.next();
     out = std::copy_n("  udp ", 6, out);
     out = put_int(out, r.size);
     *out++ = '\n';
     rd_trace_fp.commit(out);
   });
-  rd_id = id;
+  rd_id = id.value();
 }
 
 void TraceFile::write_lost(uint32_t src, uint32_t frame) {
@@ -84,17 +125,18 @@ void TraceFile::write_lost(uint32_t src, uint32_t frame) {
   // Readers of rd_trace expect one space less after "lost" for source 2.
   const char* lost = src == 2 ? " lost " : " lost  ";
   size_t lost_len = src == 2 ? 6 : 7;
-  int32_t id = rd_id;
-  for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, [&](const SdRecord& r) {
+  IdText id(rd_id);
+  for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, lost_cursor_[src], [&](const SdRecord& r) {
     char* out = put_time_left16(rd_trace_fp.reserve(), r.time);
     out = std::copy_n(" id ", 4, out);
-    out = put_int_left16(out, next_id(id));
+    out = id.put_left16(out);
+    id.next();
     out = std::copy_n(lost, lost_len, out);
     out = put_int_left16(out, kLostMarker);
     *out++ = '\n';
     rd_trace_fp.commit(out);
   });
-  rd_id = id;
+  rd_id = id.value();
 }
 
 // The sd_trace lines of each row: its packets as sent. row is where the
