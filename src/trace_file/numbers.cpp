@@ -102,31 +102,44 @@ double strtod_c(const char* begin, const char* end) {
 
 // ---------------------------------------------------------------- integers to text
 
-// Number of decimal digits of value; 1 for 0.
-int digit_count(uint64_t value) {
-  // 1233/4096 is just above log10(2): from the bit length, a guess that is
-  // exact or one short. Powers of ten above 1 are even, so value | 1 lets
-  // 0 count as one digit without changing any other answer.
-  constexpr int kLog10Of2Times4096 = 1233;
-  int guess = (std::bit_width(value | 1) * kLog10Of2Times4096) >> 12;
-  return guess + ((value | 1) >= kPow10[guess]);
-}
-
-// Appends value in decimal: eight digits at a time as one word
-// (swar::eight_digit_text), the leading zeros shifted out. Stores a whole
-// word: may write up to 8 bytes past the end it returns.
+// "0000" to "9999": the four digits of each number below 10^4 as one
+// little-endian word, first character lowest. 40 KB, so its busy entries
+// stay in the cache.
+struct FourDigits {
+  uint32_t text[10000];
+  constexpr FourDigits() : text() {
+    for (uint32_t i = 0; i < 10000; ++i)
+      text[i] = ('0' + i / 1000) | ('0' + i / 100 % 10) << 8 | ('0' + i / 10 % 10) << 16 | ('0' + i % 10) << 24;
+  }
+};
+constexpr FourDigits kFourDigits;
+constexpr uint32_t kTenThousand = 10000;
 constexpr uint64_t kEightDigits = kPow10[8];
-char* put_below_1e8(char* out, uint32_t value) {
-  int digits = digit_count(value);
-  swar::store_le64(out, swar::eight_digit_text(value) >> (8 * (8 - digits)));
+
+// Appends value < 10^4 without leading zeros: its table word, shifted.
+// Like every writer here, stores whole words: may write up to 8 bytes past
+// the end it returns.
+char* put_below_1e4(char* out, uint32_t value) {
+  int digits = 1 + (value >= 10) + (value >= 100) + (value >= 1000);
+  swar::store_le32(out, kFourDigits.text[value] >> (8 * (4 - digits)));
   return out + digits;
+}
+// value < 10^8: its high four digits without leading zeros, then its low four.
+char* put_below_1e8(char* out, uint32_t value) {
+  if (value < kTenThousand) return put_below_1e4(out, value);
+  out = put_below_1e4(out, value / kTenThousand);
+  swar::store_le32(out, kFourDigits.text[value % kTenThousand]);
+  return out + 4;
 }
 [[gnu::noinline]] char* put_above_1e8(char* out, uint64_t value) {
   uint64_t high = value / kEightDigits;
   out = high >= kEightDigits ? put_above_1e8(out, high) : put_below_1e8(out, static_cast<uint32_t>(high));
-  swar::store_le64(out, swar::eight_digit_text(static_cast<uint32_t>(value % kEightDigits)));
+  uint32_t low = static_cast<uint32_t>(value % kEightDigits);
+  swar::store_le32(out, kFourDigits.text[low / kTenThousand]);
+  swar::store_le32(out + 4, kFourDigits.text[low % kTenThousand]);
   return out + 8;
 }
+// Appends value in decimal, four digits at a time from the table.
 inline char* put_unsigned(char* out, uint64_t value) {
   if (value >= kEightDigits) [[unlikely]]
     return put_above_1e8(out, value);
@@ -134,16 +147,13 @@ inline char* put_unsigned(char* out, uint64_t value) {
 }
 
 // Appends count millionths as printf's "%f" prints them: the whole part,
-// a full stop and exactly six decimals. The last eight digits are the
-// whole part's last two and the six decimals: one word gives both.
+// a full stop and exactly six decimals (the last two of one table word,
+// then four).
 char* put_micros(char* out, uint64_t count) {
-  uint64_t text = swar::eight_digit_text(static_cast<uint32_t>(count % kEightDigits));
-  if (count >= kEightDigits) out = put_unsigned(out, count / kEightDigits);
-  int whole = count >= kPow10[7] ? 2 : 1;  // digits of the whole part in the word
-  swar::store_le64(out, text >> (8 * (2 - whole)));
-  out += whole;
-  *out = '.';
-  swar::store_le64(out + 1, text >> 16);
+  out = put_unsigned(out, count / kMicros);
+  uint32_t decimals = static_cast<uint32_t>(count % kMicros);
+  swar::store_le32(out, (kFourDigits.text[decimals / kTenThousand] >> 16) << 8 | '.');
+  swar::store_le32(out + 3, kFourDigits.text[decimals % kTenThousand]);
   return out + 7;
 }
 

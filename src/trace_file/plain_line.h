@@ -46,7 +46,7 @@ inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; 
 
 // The time whose whole part has n digits of value whole and whose n_frac
 // decimals have the value frac.
-inline TraceTime time_of(uint64_t whole, int n, uint64_t frac, int n_frac) {
+[[gnu::always_inline]] inline TraceTime time_of(uint64_t whole, int n, uint64_t frac, int n_frac) {
   if (n_frac <= kMicrosDigits) return TraceTime::from_micros(whole * kMicrosPerSecond + frac * kPow10[kMicrosDigits - n_frac]);
   (void)n;
   // Clinger's fast path: an integer below 2^53 over an exact power of ten.
@@ -61,7 +61,7 @@ inline TraceTime time_of(uint64_t whole, int n, uint64_t frac, int n_frac) {
 struct Masks {
   uint64_t spaces = 0, newlines = 0, stops = 0;
 };
-inline Masks masks64(const char* p) {
+[[gnu::always_inline]] inline Masks masks64(const char* p) {
   const __m128i space = _mm_set1_epi8(' '), newline = _mm_set1_epi8('\n'), stop = _mm_set1_epi8('.');
   Masks m;
   for (int i = 0; i < 4; ++i) {
@@ -77,7 +77,7 @@ inline Masks masks64(const char* p) {
 }
 
 // The integer column [b, e): an optional minus and 1 to 8 digits.
-inline bool column_int(const char* b, const char* e, int32_t* out) {
+[[gnu::always_inline]] inline bool column_int(const char* b, const char* e, int32_t* out) {
   bool negative = *b == '-';
   size_t length = static_cast<size_t>(e - b) - negative;
   uint64_t value;
@@ -89,10 +89,12 @@ inline bool column_int(const char* b, const char* e, int32_t* out) {
 
 // Reads the line at p if it has the plain form and `want` columns, into
 // time and ints (column 0's integer is its whole part); returns the line's
-// length with its newline, or 0 when it has not that form.
+// length with its newline, or 0 when it has not that form. The integer
+// columns whose bits are set in `unused` are any token, left unread (0).
 // REQUIRES: kPlainLookahead readable bytes at p and 8 before it,
 // 2 <= want <= kMaxPlainColumns.
-inline size_t read(const char* p, int want, TraceTime* time, int32_t* ints) {
+template <int want>
+inline size_t read(const char* p, uint32_t unused, TraceTime* time, int32_t* ints) {
   Masks m = masks64(p);
   if (m.newlines == 0) return 0;  // longer than any plain line but the widest: left to the tokens
   unsigned nl = static_cast<unsigned>(std::countr_zero(m.newlines));
@@ -120,7 +122,12 @@ inline size_t read(const char* p, int want, TraceTime* time, int32_t* ints) {
     seps &= seps - 1;
     const char* b = e + 1;
     e = seps != 0 ? p + std::countr_zero(seps) : end;
-    ok &= column_int(b, e, &ints[column]);
+    if ((unused >> column) & 1) {
+      ints[column] = 0;
+      ok &= e > b;
+    } else {
+      ok &= column_int(b, e, &ints[column]);
+    }
   }
   return ok && seps == 0 ? nl + 1 : 0;
 }
@@ -143,9 +150,10 @@ inline int digits(const char* p, uint64_t* value) {
   return n <= kMaxPlainDigits ? n : 0;
 }
 
-// As the SSE2 read above. REQUIRES: a newline in the line's bytes, or a
-// non-digit within kPlainLookahead bytes of any digit.
-inline size_t read(const char* line, int want, TraceTime* time, int32_t* ints) {
+// As the SSE2 read above (every column is read). REQUIRES: a newline in
+// the line's bytes, or a non-digit within kPlainLookahead bytes of any digit.
+template <int want>
+inline size_t read(const char* line, uint32_t /*unused*/, TraceTime* time, int32_t* ints) {
   const char* p = line;
   uint64_t whole, frac = 0;
   int n = digits(p, &whole), n_frac = 0;

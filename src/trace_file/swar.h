@@ -25,6 +25,11 @@ inline void store_le64(char* p, uint64_t v) {
   std::memcpy(p, &v, sizeof v);
 }
 
+inline void store_le32(char* p, uint32_t v) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  std::memcpy(p, &v, sizeof v);
+}
+
 inline constexpr uint64_t kAsciiZeros = 0x3030303030303030ull;  // '0' in every byte
 // Added to byte - '0', sets the high bit of a byte exactly when it is
 // above 9: 0x76 + 10 = 0x80.
@@ -39,7 +44,7 @@ inline constexpr uint64_t kLowByteOfHalves = 0x000000FF000000FFull;
 // Reads up to 8 leading ASCII digits at p: returns how many bytes are
 // digits (8 when all are) and stores their value (0 when there are none).
 // REQUIRES: 8 readable bytes at p.
-inline int eight_digits(const char* p, uint64_t* value) {
+[[gnu::always_inline]] inline int eight_digits(const char* p, uint64_t* value) {
   uint64_t sub = load_le64(p) - kAsciiZeros;
   // A byte is no digit when byte - '0' wraps or exceeds 9. Borrows and
   // carries only reach bytes above the first non-digit, which are dropped.
@@ -60,7 +65,7 @@ inline int eight_digits(const char* p, uint64_t* value) {
 // digits: the word that ends there, the bytes before them replaced by '0',
 // read as eight digits. Returns false if any of them is not a digit.
 // REQUIRES: 1 <= length <= 8; 8 readable bytes before end.
-inline bool digits_ending_at(const char* end, size_t length, uint64_t* value) {
+[[gnu::always_inline]] inline bool digits_ending_at(const char* end, size_t length, uint64_t* value) {
   uint64_t theirs = ~uint64_t{0} << (8 * (8 - length));  // the last bytes: the word's highest
   uint64_t sub = ((load_le64(end - 8) & theirs) | (kAsciiZeros & ~theirs)) - kAsciiZeros;
   if (((sub | (sub + kAboveNine)) & kHighBits) != 0) return false;

@@ -34,12 +34,13 @@ inline size_t first_capacity(uint64_t text_size) {
 
 // Reads the table in once, in a single pass: counts the records in num
 // and parses each line with parse(fields, record), which reads `columns`
-// columns. The records go into an array that starts with room for the
+// columns and ignores the values of those in `unused` (bit k for column k). The records go into an array that starts with room for the
 // lines the text's size suggests, doubles when they are more, and is cut
 // to their number at the end, so the table ends up allocated at its exact
 // size. Fails naming the file and line of the first bad line.
 template <typename Record, typename Parse>
-void load_table(InputFile& in, int columns, Array<Record>& list, int32_t& num, Parse parse) {
+void load_table(InputFile& in, int columns, Array<Record>& list, int32_t& num, Parse parse,
+                uint32_t unused = 0) {
   size_t capacity = 0;
   int32_t count = 0;
   list.reset();
@@ -56,7 +57,7 @@ void load_table(InputFile& in, int columns, Array<Record>& list, int32_t& num, P
   while (reader.more()) {
     if (count == INT32_MAX) too_many_lines(in);
     if (static_cast<size_t>(count) == capacity) grow();
-    LineReader::Fields fields(reader, columns);
+    LineReader::Fields fields(reader, columns, unused);
     parse(fields, list[count]);
     fields.end();
     num = ++count;

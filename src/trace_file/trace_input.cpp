@@ -17,6 +17,8 @@
 namespace {
 
 constexpr const char* kFrameTableName = "rd_frame_dat";
+// Columns read but kept nowhere: no need to convert them.
+constexpr uint32_t kColumn1 = 1u << 1, kColumn4 = 1u << 4;
 // Memory per row of the frame table: the row, and a start in the frame
 // index of each of the four traces.
 constexpr uint64_t kBytesPerRow = sizeof(RdFrame) + 4 * sizeof(uint32_t);
@@ -95,7 +97,7 @@ void TraceFile::read_sd(int32_t src, InputFile& stream) {
     r.size = f.int32();
     r.col4 = f.int32();
     r.col5 = f.int32();
-  });
+  }, kColumn1);
 }
 
 void TraceFile::load_rd(InputFile& stream) {
@@ -106,7 +108,7 @@ void TraceFile::load_rd(InputFile& stream) {
     r.frame = f.int32();
     r.size = f.int32();
     f.int32();  // col4
-  });
+  }, kColumn4);
 }
 
 void TraceFile::read_rd(InputFile& stream) {

@@ -80,6 +80,7 @@ void load_packets(RunPackets& run, InputFile (&inputs)[4]) {
     f.int32();  // col4
     f.int32();  // col5
   };
+  constexpr uint32_t kSenderUnused = 1u << 1 | 1u << 4 | 1u << 5;
   auto receiver = [](LineReader::Fields& f, Packet& p) {
     p.time = f.time();
     f.int32();  // src: a packet belongs to the frame of its frame column
@@ -87,17 +88,18 @@ void load_packets(RunPackets& run, InputFile (&inputs)[4]) {
     p.size = f.int32();
     f.int32();  // col4
   };
+  constexpr uint32_t kReceiverUnused = 1u << 1 | 1u << 4;
   Outcome senders, received;
   const OneThreadOrder kSenders{0, 0}, kReceiver{1, 0};
   run_side_by_side(
       [&] {
         senders = run_half(
             [&] {
-              for (int s = 0; s < 3; ++s) load_table(inputs[s], 6, run.sd[s], run.sd_num[s], sender);
+              for (int s = 0; s < 3; ++s) load_table(inputs[s], 6, run.sd[s], run.sd_num[s], sender, kSenderUnused);
             },
             kSenders);
       },
-      [&] { received = run_half([&] { load_table(inputs[3], 5, run.rd, run.rd_num, receiver); }, kReceiver); });
+      [&] { received = run_half([&] { load_table(inputs[3], 5, run.rd, run.rd_num, receiver, kReceiverUnused); }, kReceiver); });
   rethrow_first_met(senders, received);
 }
 
