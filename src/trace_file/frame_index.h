@@ -25,6 +25,19 @@ struct FrameCursor {
   int32_t next = 0;
 };
 
+// Watches a trace's frame numbers as it loads: whether they never go down,
+// compared as unsigned numbers (a negative frame is then larger than any
+// row), which makes the trace in order for any number of rows.
+struct FrameOrderWatch {
+  uint32_t last = 0;
+  bool in_order = true;
+  void see(int32_t frame) {
+    uint32_t f = static_cast<uint32_t>(frame);
+    in_order &= f >= last;
+    last = f;
+  }
+};
+
 // An index array of count entries; fails when memory is short.
 Array<uint32_t> allocate_index(size_t count);
 
@@ -32,15 +45,17 @@ Array<uint32_t> allocate_index(size_t count);
 // the table's records come first, by frame, and the records outside it
 // (frames sent after the last received one) only after them. Any other
 // trace gets a counting sort of its record positions, which keeps the
-// records of a frame in trace order.
+// records of a frame in trace order. known_in_order: a FrameOrderWatch saw
+// the trace in order, so it need not be looked at again.
 template <typename Record>
-void index_by_frame(FrameIndex& index, const Record* list, int32_t count, uint32_t rows) {
+void index_by_frame(FrameIndex& index, const Record* list, int32_t count, uint32_t rows, bool known_in_order) {
   index.rows = rows;
   index.start.reset();
   index.pos.reset();
+  index.in_order = true;
+  if (known_in_order) return;
   bool outside_seen = false;
   uint32_t last = 0;
-  index.in_order = true;
   for (int32_t i = 0; i < count && index.in_order; ++i) {
     uint32_t f = static_cast<uint32_t>(list[i].frame);
     if (f >= rows) {

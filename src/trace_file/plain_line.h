@@ -64,6 +64,7 @@ struct Masks {
 [[gnu::always_inline]] inline Masks masks64(const char* p) {
   const __m128i space = _mm_set1_epi8(' '), newline = _mm_set1_epi8('\n'), stop = _mm_set1_epi8('.');
   Masks m;
+#pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
     auto bits = [&](__m128i c) {
@@ -118,6 +119,7 @@ inline size_t read(const char* p, uint32_t unused, TraceTime* time, int32_t* int
   *time = time_of(whole, static_cast<int>(n), frac, static_cast<int>(n_frac));
   ints[0] = static_cast<int32_t>(whole);
   const char* e = p + first;
+#pragma GCC unroll 8
   for (int column = 1; column < want; ++column) {
     seps &= seps - 1;
     const char* b = e + 1;

@@ -103,6 +103,8 @@ class TraceFile {
   void write_rd_rows(int64_t& row);
   FrameIndex sd_index_[3];
   FrameIndex rd_index_;
+  bool sd_in_order_[3] = {false, false, false};  // as loading saw them
+  bool rd_in_order_ = false;
   // Where each walk stands in each trace: the sd_trace walk in the sender
   // traces; the rd_trace walk in the receiver trace and, for lost lines, in
   // the sender traces. Apart: two threads move them.

@@ -90,25 +90,31 @@ void TraceFile::read_sd(int32_t src, InputFile& stream) {
     count_lines(stream);
     return;
   }
-  load_table(stream, 6, sd_list[src], sd_num[src], [](LineReader::Fields& f, SdRecord& r) {
+  FrameOrderWatch order;
+  load_table(stream, 6, sd_list[src], sd_num[src], [&order](LineReader::Fields& f, SdRecord& r) {
     r.time = f.trace_time();
     f.int32();  // col1: read, so that a short line fails, but kept nowhere
     r.frame = f.int32();
     r.size = f.int32();
     r.col4 = f.int32();
     r.col5 = f.int32();
+    order.see(r.frame);
   }, kColumn1);
+  sd_in_order_[src] = order.in_order;
 }
 
 void TraceFile::load_rd(InputFile& stream) {
   rd_path_ = stream.path;
-  load_table(stream, 5, rd_list, rd_num, [](LineReader::Fields& f, RdRecord& r) {
+  FrameOrderWatch order;
+  load_table(stream, 5, rd_list, rd_num, [&order](LineReader::Fields& f, RdRecord& r) {
     r.time = f.trace_time();
     r.src = f.int32();
     r.frame = f.int32();
     r.size = f.int32();
     f.int32();  // col4
+    order.see(r.frame);
   }, kColumn4);
+  rd_in_order_ = order.in_order;
 }
 
 void TraceFile::read_rd(InputFile& stream) {

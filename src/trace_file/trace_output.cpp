@@ -79,8 +79,9 @@ class IdText {
 
 void TraceFile::build_frame_index() {
   uint32_t rows = rd_frame_num > 0 ? static_cast<uint32_t>(rd_frame_num) : 0;
-  for (int src = 0; src < 3; ++src) index_by_frame(sd_index_[src], sd_list[src].get(), sd_num[src], rows);
-  index_by_frame(rd_index_, rd_list.get(), rd_num, rows);
+  for (int src = 0; src < 3; ++src)
+    index_by_frame(sd_index_[src], sd_list[src].get(), sd_num[src], rows, sd_in_order_[src]);
+  index_by_frame(rd_index_, rd_list.get(), rd_num, rows, rd_in_order_);
   for (int src = 0; src < 3; ++src) sd_cursor_[src] = lost_cursor_[src] = {};
   rd_cursor_ = {};
 }
