@@ -53,35 +53,67 @@ class LineReader {
     return pos_ != len_;
   }
 
+  // The columns of a line read whole in the plain form, handed out in
+  // order as Fields hands them out.
+  class PlainFields {
+   public:
+    int32_t int32() { return ints_[found_++]; }
+    double time() { return trace_time().value(); }
+    TraceTime trace_time() {
+      int32_t column = found_++;
+      return column == 0 ? time_ : TraceTime(static_cast<double>(ints_[column]));
+    }
+    void end() {}
+
+   private:
+    friend class LineReader;
+    int found_ = 0;
+    TraceTime time_;
+    int32_t ints_[kMaxPlainColumns];
+  };
+
+  // Reads the next line whole into fields if it has the plain form
+  // (plain_line.h) and `want` columns; returns false, reading nothing, for
+  // any other line. The integer columns whose bits are set in `unused` (bit
+  // k for column k), whose values the caller ignores, are not converted
+  // and read as 0.
+  bool read_plain(int want, uint32_t unused, PlainFields& fields) {
+    if (len_ - pos_ <= kMaxLineChars && !eof_) refill();
+    const char* line = text_ + pos_;
+    __builtin_prefetch(line + kPrefetchAhead);
+    size_t length;
+    switch (want) {
+      case 3: length = plain_line::read<3>(line, unused, &fields.time_, fields.ints_); break;
+      case 5: length = plain_line::read<5>(line, unused, &fields.time_, fields.ints_); break;
+      case 6: length = plain_line::read<6>(line, unused, &fields.time_, fields.ints_); break;
+      default: return false;
+    }
+    if (length == 0) return false;
+    ++line_;
+    pos_ += length;
+    if (pos_ > len_) pos_ = len_;  // past an unterminated last line's stand-in newline
+    return true;
+  }
+
   class Fields {
    public:
-    // unused: the integer columns (bit k for column k) whose values the
-    // caller ignores; in a plain line they are not converted and read as 0.
-    Fields(LineReader& reader, int want, uint32_t unused = 0) : reader_(reader), want_(want) {
-      plain_ = reader.read_plain(want, unused, &plain_time_, plain_ints_);
-      if (plain_) return;
+    Fields(LineReader& reader, int want) : reader_(reader), want_(want) {
       const char* line = reader.begin_line();
       if (line == nullptr) reader.changed_while_read();
       look_at(line);
     }
     int32_t int32() {
-      if (plain_) return plain_ints_[found_++];
       const char* begin = token();
       return token_int32(begin, window_ + at_);
     }
     double time() { return trace_time().value(); }
     // The same, kept as the record keeps it.
     TraceTime trace_time() {
-      if (plain_) {
-        int32_t column = found_++;
-        return column == 0 ? plain_time_ : TraceTime(static_cast<double>(plain_ints_[column]));
-      }
       const char* begin = token();
       return TraceTime(token_time(begin, window_ + at_));
     }
     // Skips what is left of the line (extra columns are ignored).
     void end() {
-      if (plain_) return;
       uint64_t newline;
       while ((newline = newlines_ & above(at_)) == 0) look_at(window_ + kWindow);
       reader_.end_line(window_ + __builtin_ctzll(newline));
@@ -123,9 +155,6 @@ class LineReader {
     LineReader& reader_;
     int want_;
     int found_ = 0;
-    bool plain_;  // the line was read whole in the plain form
-    TraceTime plain_time_;
-    int32_t plain_ints_[kMaxPlainColumns];
     bool after_last_ = false;       // the newline has ended a token already
     const char* window_ = nullptr;  // kWindow bytes of the line
     unsigned at_ = 0;               // where in the window reading stands
@@ -135,25 +164,6 @@ class LineReader {
   };
 
  private:
-  // Reads the next line whole if it has the plain form (plain_line.h) and
-  // `want` columns; returns false, reading nothing, for any other line.
-  bool read_plain(int want, uint32_t unused, TraceTime* time, int32_t* ints) {
-    if (len_ - pos_ <= kMaxLineChars && !eof_) refill();
-    const char* line = text_ + pos_;
-    __builtin_prefetch(line + kPrefetchAhead);
-    size_t length;
-    switch (want) {
-      case 3: length = plain_line::read<3>(line, unused, time, ints); break;
-      case 5: length = plain_line::read<5>(line, unused, time, ints); break;
-      case 6: length = plain_line::read<6>(line, unused, time, ints); break;
-      default: return false;
-    }
-    if (length == 0) return false;
-    ++line_;
-    pos_ += length;
-    if (pos_ > len_) pos_ = len_;  // past an unterminated last line's stand-in newline
-    return true;
-  }
   // The next line's first byte, or nullptr at the end of the file.
   const char* begin_line() {
     if (len_ - pos_ <= kMaxLineChars && !eof_) refill();

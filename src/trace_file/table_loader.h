@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "failure.h"
 #include "files.h"
@@ -34,7 +35,10 @@ inline size_t first_capacity(uint64_t text_size) {
 
 // Reads the table in once, in a single pass: counts the records in num
 // and parses each line with parse(fields, record), which reads `columns`
-// columns and ignores the values of those in `unused` (bit k for column k). The records go into an array that starts with room for the
+// columns and ignores the values of those in `unused` (bit k for column k).
+// A parse that takes any fields type (auto&) is given a line in the plain
+// form as LineReader::PlainFields, read in one scan; other lines, and every
+// line for a parse that takes only LineReader::Fields, token by token. The records go into an array that starts with room for the
 // lines the text's size suggests, doubles when they are more, and is cut
 // to their number at the end, so the table ends up allocated at its exact
 // size. Fails naming the file and line of the first bad line.
@@ -57,7 +61,15 @@ void load_table(InputFile& in, int columns, Array<Record>& list, int32_t& num, P
   while (reader.more()) {
     if (count == INT32_MAX) too_many_lines(in);
     if (static_cast<size_t>(count) == capacity) grow();
-    LineReader::Fields fields(reader, columns, unused);
+    if constexpr (std::is_invocable_v<Parse&, LineReader::PlainFields&, Record&>) {
+      LineReader::PlainFields plain;
+      if (reader.read_plain(columns, unused, plain)) {
+        parse(plain, list[count]);
+        num = ++count;
+        continue;
+      }
+    }
+    LineReader::Fields fields(reader, columns);
     parse(fields, list[count]);
     fields.end();
     num = ++count;

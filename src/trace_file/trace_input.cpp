@@ -91,7 +91,7 @@ void TraceFile::read_sd(int32_t src, InputFile& stream) {
     return;
   }
   FrameOrderWatch order;
-  load_table(stream, 6, sd_list[src], sd_num[src], [&order](LineReader::Fields& f, SdRecord& r) {
+  load_table(stream, 6, sd_list[src], sd_num[src], [&order](auto& f, SdRecord& r) {
     r.time = f.trace_time();
     f.int32();  // col1: read, so that a short line fails, but kept nowhere
     r.frame = f.int32();
@@ -106,7 +106,7 @@ void TraceFile::read_sd(int32_t src, InputFile& stream) {
 void TraceFile::load_rd(InputFile& stream) {
   rd_path_ = stream.path;
   FrameOrderWatch order;
-  load_table(stream, 5, rd_list, rd_num, [&order](LineReader::Fields& f, RdRecord& r) {
+  load_table(stream, 5, rd_list, rd_num, [&order](auto& f, RdRecord& r) {
     r.time = f.trace_time();
     r.src = f.int32();
     r.frame = f.int32();
@@ -219,7 +219,7 @@ void TraceFile::create_rd_frame_table() {
   InputFile back;
   if (!back.open(kFrameTableName))
     fail(std::string(kFrameTableName) + ": cannot reopen for reading: " + std::strerror(errno));
-  load_table(back, 3, rd_frame_list, rd_frame_num, [](LineReader::Fields& f, RdFrame& row) {
+  load_table(back, 3, rd_frame_list, rd_frame_num, [](auto& f, RdFrame& row) {
     row.frame = f.int32();
     row.src = f.int32();
     row.size = f.int32();

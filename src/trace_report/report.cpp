@@ -72,7 +72,7 @@ double percentile(std::vector<double>& values, int p) {
 void load_packets(RunPackets& run, InputFile (&inputs)[4]) {
   // The columns of trace_align's records, all read so that a short line
   // fails alike; only time, frame and size are kept.
-  auto sender = [](LineReader::Fields& f, Packet& p) {
+  auto sender = [](auto& f, Packet& p) {
     p.time = f.time();
     f.int32();  // col1
     p.frame = f.int32();
@@ -81,7 +81,7 @@ void load_packets(RunPackets& run, InputFile (&inputs)[4]) {
     f.int32();  // col5
   };
   constexpr uint32_t kSenderUnused = 1u << 1 | 1u << 4 | 1u << 5;
-  auto receiver = [](LineReader::Fields& f, Packet& p) {
+  auto receiver = [](auto& f, Packet& p) {
     p.time = f.time();
     f.int32();  // src: a packet belongs to the frame of its frame column
     p.frame = f.int32();
