@@ -102,36 +102,10 @@ double strtod_c(const char* begin, const char* end) {
 
 // ---------------------------------------------------------------- integers to text
 
-// "0000" to "9999": the four digits of each number below 10^4 as one
-// little-endian word, first character lowest. 40 KB, so its busy entries
-// stay in the cache.
-struct FourDigits {
-  uint32_t text[10000];
-  constexpr FourDigits() : text() {
-    for (uint32_t i = 0; i < 10000; ++i)
-      text[i] = ('0' + i / 1000) | ('0' + i / 100 % 10) << 8 | ('0' + i / 10 % 10) << 16 | ('0' + i % 10) << 24;
-  }
-};
-constexpr FourDigits kFourDigits;
-constexpr uint32_t kTenThousand = 10000;
-constexpr uint64_t kEightDigits = kPow10[8];
+}  // namespace
 
-// Appends value < 10^4 without leading zeros: its table word, shifted.
-// Like every writer here, stores whole words: may write up to 8 bytes past
-// the end it returns.
-char* put_below_1e4(char* out, uint32_t value) {
-  int digits = 1 + (value >= 10) + (value >= 100) + (value >= 1000);
-  swar::store_le32(out, kFourDigits.text[value] >> (8 * (4 - digits)));
-  return out + digits;
-}
-// value < 10^8: its high four digits without leading zeros, then its low four.
-char* put_below_1e8(char* out, uint32_t value) {
-  if (value < kTenThousand) return put_below_1e4(out, value);
-  out = put_below_1e4(out, value / kTenThousand);
-  swar::store_le32(out, kFourDigits.text[value % kTenThousand]);
-  return out + 4;
-}
-[[gnu::noinline]] char* put_above_1e8(char* out, uint64_t value) {
+char* digits::put_above_1e8(char* out, uint64_t value) {
+  using namespace digits;
   uint64_t high = value / kEightDigits;
   out = high >= kEightDigits ? put_above_1e8(out, high) : put_below_1e8(out, static_cast<uint32_t>(high));
   uint32_t low = static_cast<uint32_t>(value % kEightDigits);
@@ -139,34 +113,8 @@ char* put_below_1e8(char* out, uint32_t value) {
   swar::store_le32(out + 4, kFourDigits.text[low % kTenThousand]);
   return out + 8;
 }
-// Appends value in decimal, four digits at a time from the table.
-inline char* put_unsigned(char* out, uint64_t value) {
-  if (value >= kEightDigits) [[unlikely]]
-    return put_above_1e8(out, value);
-  return put_below_1e8(out, static_cast<uint32_t>(value));
-}
 
-// Appends count millionths as printf's "%f" prints them: the whole part,
-// a full stop and exactly six decimals (the last two of one table word,
-// then four).
-char* put_micros(char* out, uint64_t count) {
-  out = put_unsigned(out, count / kMicros);
-  uint32_t decimals = static_cast<uint32_t>(count % kMicros);
-  swar::store_le32(out, (kFourDigits.text[decimals / kTenThousand] >> 16) << 8 | '.');
-  swar::store_le32(out + 3, kFourDigits.text[decimals % kTenThousand]);
-  return out + 7;
-}
-
-// Left-justified in 16 columns: the value, then 16 spaces over whatever
-// its writer left past its end.
-constexpr char kSixteenSpaces[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                                     ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-template <typename Put, typename Value>
-char* left16(char* out, Put put, Value value) {
-  char* end = put(out, value);
-  std::memcpy(end, kSixteenSpaces, 16);
-  return end - out < 16 ? out + 16 : end;
-}
+namespace {
 
 // ---------------------------------------------------------------- times to text
 
@@ -271,32 +219,13 @@ double token_time(const char* begin, const char* end) {
 
 // ---------------------------------------------------------------- numbers to text
 
-char* put_int(char* out, int32_t value) {
-  uint32_t magnitude = static_cast<uint32_t>(value);
-  if (value < 0) {
-    *out++ = '-';
-    magnitude = 0u - magnitude;
-  }
-  return put_unsigned(out, magnitude);
-}
-
-char* put_int_left16(char* out, int32_t value) { return left16(out, put_int, value); }
-
 char* put_time(char* out, double value) {
   if (!(std::fabs(value) < kScaledBelow)) return put_time_printf(out, value);
   uint64_t micros = micros_of(std::fabs(value));
   if (std::signbit(value)) *out++ = '-';
-  return put_micros(out, micros);
+  return digits::put_micros(out, micros);
 }
 
 char* put_time_left16(char* out, double value) {
-  return left16(out, static_cast<char* (*)(char*, double)>(put_time), value);
-}
-
-char* put_time(char* out, TraceTime time) {
-  return time.is_micros() ? put_micros(out, time.micros()) : put_time(out, time.value());
-}
-
-char* put_time_left16(char* out, TraceTime time) {
-  return left16(out, static_cast<char* (*)(char*, TraceTime)>(put_time), time);
+  return digits::left16(out, static_cast<char* (*)(char*, double)>(put_time), value);
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "digits.h"
+
 // Widest results of the writers below, for the line-size checks of their
 // callers: printf's "%f" of -DBL_MAX is 317 characters, "%d" of INT32_MIN 11.
 inline constexpr size_t kMaxTimeChars = 317;
@@ -110,9 +112,22 @@ double token_time(const char* begin, const char* end);
 // REQUIRES: room for kMaxIntChars, 16, kMaxTimeChars, kMaxTimeChars bytes
 // respectively, plus kWriterScratch.
 inline constexpr size_t kWriterScratch = 16;
-char* put_int(char* out, int32_t value);
-char* put_int_left16(char* out, int32_t value);
 char* put_time(char* out, double value);
 char* put_time_left16(char* out, double value);
-char* put_time(char* out, TraceTime time);
-char* put_time_left16(char* out, TraceTime time);
+inline char* put_int(char* out, int32_t value) {
+  uint32_t magnitude = static_cast<uint32_t>(value);
+  if (value < 0) {
+    *out++ = '-';
+    magnitude = 0u - magnitude;
+  }
+  return digits::put_unsigned(out, magnitude);
+}
+inline char* put_int_left16(char* out, int32_t value) {
+  return digits::left16(out, static_cast<char* (*)(char*, int32_t)>(put_int), value);
+}
+inline char* put_time(char* out, TraceTime time) {
+  return time.is_micros() ? digits::put_micros(out, time.micros()) : put_time(out, time.value());
+}
+inline char* put_time_left16(char* out, TraceTime time) {
+  return digits::left16(out, static_cast<char* (*)(char*, TraceTime)>(put_time), time);
+}
