@@ -21,10 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // on the one-thread path.
   static bool one_thread = false;
   one_thread = !one_thread;
-  if (one_thread)
-    setenv("TRACE_ALIGN_THREADS", "1", 1);
-  else
-    unsetenv("TRACE_ALIGN_THREADS");
+  setenv("TRACE_ALIGN_THREADS", one_thread ? "1" : "2", 1);
   char* argv[] = {const_cast<char*>("trace_align"), const_cast<char*>(kNames[0]), const_cast<char*>(kNames[1]),
                   const_cast<char*>(kNames[2]), const_cast<char*>(kNames[3]), nullptr};
   std::fflush(stdout);

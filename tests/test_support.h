@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "failure.h"
+#include "runner.h"
 #include "trace_file.h"
 
 namespace fs = std::filesystem;
@@ -51,8 +52,14 @@ inline pid_t StartProgram(const char* program, const std::vector<std::string>& a
   std::vector<char*> argv;
   for (std::string& a : strings) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // The extra settings replace inherited ones of the same name.
+  auto name = [](const std::string& setting) { return setting.substr(0, setting.find('=') + 1); };
   std::vector<std::string> environment;
-  for (char** e = environ; *e != nullptr; ++e) environment.push_back(*e);
+  for (char** e = environ; *e != nullptr; ++e) {
+    bool replaced = false;
+    for (const std::string& x : env) replaced = replaced || (!x.empty() && name(x) == name(*e));
+    if (!replaced) environment.push_back(*e);
+  }
   for (const std::string& e : env)
     if (!e.empty()) environment.push_back(e);
   std::vector<char*> envp;
@@ -96,7 +103,15 @@ inline RunResult RunTool(const std::vector<std::string>& args, const std::vector
 }
 
 // Runs of the tool as shipped, and on one thread: the path it takes where
-// no second thread can be started.
+// no second thread can be started. Left to itself the tool takes one
+// thread when the machine is busy (as it is while tests run side by side),
+// so the tests ask for two unless the environment sets TRACE_ALIGN_THREADS
+// (an emulated suite asks for one); this process's own runs follow suit.
+inline const bool kTwoThreadsUnlessSet = [] {
+  setenv("TRACE_ALIGN_THREADS", "2", 0);
+  limit_threads_as_environment_asks();
+  return true;
+}();
 inline const std::vector<std::string> kThreadModes = {"", "TRACE_ALIGN_THREADS=1"};
 inline std::string ThreadModeName(const ::testing::TestParamInfo<std::string>& info) {
   return info.param.empty() ? "TwoThreads" : "OneThread";

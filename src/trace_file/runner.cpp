@@ -2,7 +2,10 @@
 
 #include "runner.h"
 
+#include <sched.h>
+
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -12,16 +15,47 @@
 #include "failure.h"
 
 namespace {
-bool one_thread_asked() {
-  const char* threads = std::getenv("TRACE_ALIGN_THREADS");
-  return threads != nullptr && std::strcmp(threads, "1") == 0;
+
+const char* threads_setting() { return std::getenv("TRACE_ALIGN_THREADS"); }
+
+// True when every CPU this process may run on is taken already: by the
+// tasks runnable right now (/proc/loadavg's fourth field, "runnable/all",
+// this process included), or because it may run on one CPU only.
+bool cpus_busy() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return false;
+  int cpus = CPU_COUNT(&set);
+  if (cpus <= 1) return true;
+  std::FILE* loadavg = std::fopen("/proc/loadavg", "re");
+  if (loadavg == nullptr) return false;
+  double one_minute, five, fifteen;
+  int runnable = 0;
+  bool read = std::fscanf(loadavg, "%lf %lf %lf %d/", &one_minute, &five, &fifteen, &runnable) == 4;
+  std::fclose(loadavg);
+  return read && runnable > cpus;
 }
-// As the environment asks from the start, and again at each run.
-std::atomic<bool> one_thread{one_thread_asked()};
+
+// TRACE_ALIGN_THREADS=1 or 2 as set; otherwise two threads unless the
+// CPUs are busy (runs side by side in a sweep): a second thread could not
+// shorten the run then, and would only add CPU time.
+bool one_thread_chosen() {
+  const char* threads = threads_setting();
+  if (threads != nullptr && std::strcmp(threads, "1") == 0) return true;
+  if (threads != nullptr && std::strcmp(threads, "2") == 0) return false;
+  return cpus_busy();
+}
+
+// As chosen from the start, and again at each run.
+std::atomic<bool> one_thread{one_thread_chosen()};
+
 }  // namespace
 
 void limit_to_one_thread(bool one) { one_thread = one; }
-void limit_threads_as_environment_asks() { one_thread = one_thread_asked(); }
+void limit_threads_as_environment_asks() { one_thread = one_thread_chosen(); }
+bool one_thread_asked() {
+  const char* threads = threads_setting();
+  return threads != nullptr && std::strcmp(threads, "1") == 0;
+}
 bool limited_to_one_thread() { return one_thread; }
 
 Outcome run_half(const std::function<void()>& fn, const OneThreadOrder& at) {

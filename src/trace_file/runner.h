@@ -39,9 +39,12 @@ const HalfFailure* first_met(const Outcome& a, const Outcome& b);
 // Throws the failure, if any, that a one-thread run meets first.
 void rethrow_first_met(const Outcome& a, const Outcome& b);
 
-// At most one thread for the rest of the process (initially as the
-// environment's TRACE_ALIGN_THREADS=1 asks).
+// At most one thread for the rest of the process. Initially as the
+// environment's TRACE_ALIGN_THREADS asks (1: one thread, 2: two); unset,
+// one thread only when the CPUs the process may use are all busy.
 void limit_to_one_thread(bool one);
 bool limited_to_one_thread();
-// Reads TRACE_ALIGN_THREADS again (a run in-process may change it).
+// Chooses again (a run in-process may change the environment).
 void limit_threads_as_environment_asks();
+// True when TRACE_ALIGN_THREADS=1 asks for one thread.
+bool one_thread_asked();

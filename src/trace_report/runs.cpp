@@ -85,7 +85,7 @@ std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, 
     }
   };
   std::vector<std::thread> threads;
-  if (limited_to_one_thread()) jobs = 1;  // TRACE_ALIGN_THREADS=1
+  if (one_thread_asked()) jobs = 1;  // -j is the user's own choice otherwise
   for (int t = 1; t < jobs && static_cast<size_t>(t) < runs.size(); ++t) {
     try {
       threads.emplace_back(work);
