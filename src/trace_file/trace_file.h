@@ -40,6 +40,22 @@ struct RdFrame {
   int32_t size;  // summed size, wrapping modulo 2^32
 };
 
+// What the receiver trace's frame column says, gathered record by record
+// as it loads: the rows of its frame table (one per run of equal frame
+// numbers, one for the starting frame 0, one per frame number skipped
+// forward; counted on 64 bits, no further once past INT32_MAX) and its
+// first record out of frame order.
+struct ReceiverFrames {
+  void see(int32_t frame);
+  int64_t rows = 1;
+  int32_t previous = 0;        // frame of the last run
+  int32_t in_order_up_to = 0;  // the highest frame before the first out of order
+  int64_t out_of_order = -1;   // that record's index, -1 for none
+  int32_t out_of_order_frame = 0;
+  int64_t seen = 0;                   // records seen
+  const RdRecord* list = nullptr;  // the records they were, once loaded
+};
+
 // Number of records in a table file: its lines, a last line without newline
 // included. Leaves the stream rewound; fails if it cannot be read twice.
 int32_t count_lines(InputFile& stream);
@@ -97,7 +113,7 @@ class TraceFile {
  private:
   void load_rd(InputFile& stream);
   // Prints a note when the receiver trace is not in frame order.
-  void report_frame_order() const;
+  void report_frame_order(const ReceiverFrames& frames) const;
   void build_frame_index();
   void write_sd_rows(int64_t& row);
   void write_rd_rows(int64_t& row);
@@ -105,6 +121,7 @@ class TraceFile {
   FrameIndex rd_index_;
   bool sd_in_order_[3] = {false, false, false};  // as loading saw them
   bool rd_in_order_ = false;
+  ReceiverFrames rd_frames_;  // as load_rd saw them
   // Where each walk stands in each trace: the sd_trace walk in the sender
   // traces; the rd_trace walk in the receiver trace and, for lost lines, in
   // the sender traces. Apart: two threads move them.

@@ -44,23 +44,6 @@ char* put_frame_row(char* out, int32_t frame, int32_t src, int32_t size) {
 }
 static_assert(16 + 1 + kMaxIntChars + 1 + kMaxIntChars + 1 <= OutFile::kMaxLine);
 
-// Rows the grouping writes: one per run of equal frame numbers, one for
-// the starting frame 0, and one per frame number skipped forward. Counted
-// on 64 bits and stopped as soon as the table could no longer be indexed.
-int64_t count_frame_rows(const RdRecord* list, int32_t count) {
-  int64_t rows = 1;
-  int32_t previous = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t frame = list[i].frame;
-    if (frame == previous) continue;
-    int64_t gap = static_cast<int64_t>(frame) - previous - 1;
-    rows += 1 + (gap > 0 ? gap : 0);
-    if (rows > INT32_MAX) return rows;
-    previous = frame;
-  }
-  return rows;
-}
-
 }  // namespace
 
 void too_many_lines(const InputFile& in) {
@@ -106,15 +89,19 @@ void TraceFile::read_sd(int32_t src, InputFile& stream) {
 void TraceFile::load_rd(InputFile& stream) {
   rd_path_ = stream.path;
   FrameOrderWatch order;
-  load_table(stream, 5, rd_list, rd_num, [&order](auto& f, RdRecord& r) {
+  ReceiverFrames frames;
+  load_table(stream, 5, rd_list, rd_num, [&order, &frames](auto& f, RdRecord& r) {
     r.time = f.trace_time();
     r.src = f.int32();
     r.frame = f.int32();
     r.size = f.int32();
     f.int32();  // col4
     order.see(r.frame);
+    frames.see(r.frame);
   }, kColumn4);
   rd_in_order_ = order.in_order;
+  frames.list = rd_list.get();
+  rd_frames_ = frames;
 }
 
 void TraceFile::read_rd(InputFile& stream) {
@@ -141,33 +128,49 @@ void TraceFile::load_all(InputFile (&inputs)[4]) {
   rethrow_first_met(senders, receiver);
 }
 
-void TraceFile::report_frame_order() const {
+void ReceiverFrames::see(int32_t frame) {
+  if (frame != previous && rows <= INT32_MAX) {
+    int64_t gap = static_cast<int64_t>(frame) - previous - 1;
+    rows += 1 + (gap > 0 ? gap : 0);
+    previous = frame;
+  }
+  if (out_of_order < 0) {
+    if (frame >= in_order_up_to) {
+      in_order_up_to = frame;
+    } else {
+      out_of_order = seen;
+      out_of_order_frame = frame;
+    }
+  }
+  ++seen;
+}
+
+void TraceFile::report_frame_order(const ReceiverFrames& frames) const {
   // The rows follow the trace, and compare takes a row's position for its
   // frame number: from the first line out of order on, the traces no
   // longer line up. The outputs stay what they always were; say so.
-  int32_t previous = 0;
-  for (int32_t i = 0; i < rd_num; ++i) {
-    int32_t frame = rd_list[i].frame;
-    if (frame >= previous) {
-      previous = frame;
-      continue;
-    }
-    std::string what = frame < 0 ? "negative frame " + std::to_string(frame)
-                                 : "frame " + std::to_string(frame) + " after frame " + std::to_string(previous);
-    std::string line = rd_path_ + ":" + std::to_string(int64_t{i} + 1) +
-                       ": the receiver trace is not in frame order (" + what +
-                       "); rd_trace and sd_trace do not line up from there on: sort it by frame, "
-                       "keeping the order within a frame\n";
-    print_lines(line);
-    return;
-  }
+  if (frames.out_of_order < 0) return;
+  int32_t frame = frames.out_of_order_frame;
+  std::string what = frame < 0 ? "negative frame " + std::to_string(frame)
+                               : "frame " + std::to_string(frame) + " after frame " +
+                                     std::to_string(frames.in_order_up_to);
+  print_lines(rd_path_ + ":" + std::to_string(frames.out_of_order + 1) +
+              ": the receiver trace is not in frame order (" + what +
+              "); rd_trace and sd_trace do not line up from there on: sort it by frame, "
+              "keeping the order within a frame\n");
 }
 
 void TraceFile::create_rd_frame_table() {
-  report_frame_order();
+  // What loading saw of the frames, unless rd_list was set some other way.
+  ReceiverFrames frames = rd_frames_;
+  if (frames.seen != rd_num || frames.list != rd_list.get()) {
+    frames = {};
+    for (int32_t i = 0; i < rd_num; ++i) frames.see(rd_list[i].frame);
+  }
+  report_frame_order(frames);
   // The row count and the table come first, so that a table that cannot
   // exist ends the run before rd_frame_dat is created.
-  int64_t rows = count_frame_rows(rd_list.get(), rd_num);
+  int64_t rows = frames.rows;
   if (rows > INT32_MAX)
     fail(std::string(kFrameTableName) + ": the receiver trace's frame numbers need more than " +
          std::to_string(INT32_MAX) + " table rows");
