@@ -13,11 +13,17 @@
 // |             | hex, <= 19 significant digits, <= 19       |                               | 10^k exact for k <= 19, one correctly
 // |             | decimals, mantissa <= 2^53                 |                               | rounded IEEE division
 // |             | anything else                              | strtod_l in the C locale      | it is the reference
-// | put_int     | any int32                                  | two-digit table, backwards    | integer arithmetic
+// | put_int     | any int32                                  | four-digit table (digits.h)   | integer arithmetic
+// | put_time    | a TraceTime kept as millionths             | four-digit table (digits.h)   | the double is within 2^-22 of the
+// | (TraceTime) |                                            |                               | text: "%f" prints the text's digits
+// |             | a TraceTime kept as a double               | put_time below                |
 // | put_time    | |v| < 1e9 whose v*1e6 lies >= 3/8 from a   | rounded double product        | the product's error is <= 1/16
 // |             | half                                       |                               |
 // |             | |v| < 1e13 otherwise                       | 128-bit exact scaling         | v = m * 2^-s exactly; round half even
 // |             | |v| >= 1e13, inf, nan                      | snprintf in the C locale      | it is the reference
+//
+// Lines in the plain form are read without these token readers, in one
+// scan (plain_line.h, which has its own table); the results are the same.
 //
 // Nothing here depends on the process locale; the C library is called with
 // an explicit C locale (strtod_l, uselocale), never setlocale.

@@ -61,12 +61,13 @@ struct ReceiverFrames {
 int32_t count_lines(InputFile& stream);
 
 // Every stage fails through fail() (failure.h). Threads: read_all parses
-// sd_list/sd_num on the calling thread while a second thread parses
-// rd_list/rd_num; start empties rd_trace_fp and sd_trace_fp on a second
+// sd_list/sd_num (and what loading sees of them) on the calling thread
+// while a second thread parses rd_list/rd_num (and its own); start empties rd_trace_fp and sd_trace_fp on a second
 // thread while the calling thread writes sd_frame_fp and the frame index;
-// compare writes sd_trace_fp and sd_id on the calling thread and rd_trace_fp
-// and rd_id on a second. Everything else belongs to the calling thread, and
-// each phase ends with both threads joined.
+// compare writes sd_trace_fp, sd_id and sd_cursor_ on the calling thread
+// and rd_trace_fp, rd_id, rd_cursor_ and lost_cursor_ on a second.
+// Everything else belongs to the calling thread, and each phase ends with
+// both threads joined.
 class TraceFile {
  public:
   TraceFile();
