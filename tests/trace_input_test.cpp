@@ -1,4 +1,4 @@
-// Line-counted reading of the sender traces and the problems that end a
+// Reading the sender traces (and counting lines) and the problems that end a
 // run before any output exists.
 
 #include <cstring>
@@ -189,7 +189,7 @@ TEST_F(TraceInputTest, NewlineAfterATrailingSpaceIsAColumnReadAsZero) {
 }
 
 // A pipe is read once, its records in an array that grows: the same
-// records and line numbers as the counted reading.
+// records and line numbers as a regular file.
 TEST_F(TraceInputTest, PipeIsReadOnceWithTheSameRecordsAndLineNumbers) {
   auto LoadPipe = [&](const std::string& text) {
     int fds[2];
