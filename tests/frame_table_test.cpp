@@ -91,6 +91,25 @@ TEST_F(FrameTableTest, TooManyRowsEndsTheRunBeforeTheFileExists) {
   EXPECT_FALSE(Exists("rd_frame_dat"));
 }
 
+TEST_F(FrameTableTest, RecordsSetWithoutLoadingGiveTheSameTable) {
+  // Loading counts the rows and notes the order as it goes; records put in
+  // place some other way are looked at afresh.
+  std::string loaded = Table({{1, 0, 5}, {2, 3, 7}, {0, 2, 1}, {1, 6, 2}});
+  std::vector<RdRecord> records(trace.rd_list.get(), trace.rd_list.get() + trace.rd_num);
+  records.push_back({1.0, 2, 9, 4});
+  TraceFile other;
+  other.rd_num = static_cast<int32_t>(records.size());
+  other.rd_list = allocate_array<RdRecord>(records.size());
+  std::copy(records.begin(), records.end(), other.rd_list.get());
+  testing::internal::CaptureStdout();
+  EXPECT_EQ("", EndMessage([&] { other.create_rd_frame_table(); }));
+  EXPECT_EQ(":3: the receiver trace is not in frame order (frame 2 after frame 3); rd_trace and sd_trace do "
+            "not line up from there on: sort it by frame, keeping the order within a frame\n",
+            testing::internal::GetCapturedStdout());
+  EXPECT_EQ(loaded + Row(7, 1, 0) + Row(8, 1, 0) + Row(9, 2, 4),
+            ReadFile("rd_frame_dat"));
+}
+
 TEST_F(FrameTableTest, TableFileThatKeepsNothingGivesAnEmptyTable) {
   fs::create_symlink("/dev/null", "rd_frame_dat");
   Table({{0, 0, 1}, {0, 1, 2}});

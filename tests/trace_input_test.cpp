@@ -188,6 +188,22 @@ TEST_F(TraceInputTest, NewlineAfterATrailingSpaceIsAColumnReadAsZero) {
   }
 }
 
+// The array starts with room for as many lines as the file's size
+// suggests at 16 bytes a line; shorter lines make it grow, and the end
+// cuts it to the records there are.
+TEST_F(TraceInputTest, MoreLinesThanTheSizeSuggestsAllLoad) {
+  std::string text;
+  const int kLines = 300000;  // 12 bytes each: 3.6 MB, room first for 225,000
+  for (int i = 0; i < kLines; ++i) text += std::to_string(i % 10) + " 0 " + std::to_string(i % 7) + " 1 2 3\n";
+  ASSERT_EQ("", Load(text));
+  ASSERT_EQ(kLines, trace.sd_num[1]);
+  for (int i : {0, 224999, 225000, kLines - 1}) {
+    EXPECT_EQ(i % 10, trace.sd_list[1][i].time.value()) << i;
+    EXPECT_EQ(i % 7, trace.sd_list[1][i].frame) << i;
+    EXPECT_EQ(3, trace.sd_list[1][i].col5) << i;
+  }
+}
+
 // A pipe is read once, its records in an array that grows: the same
 // records and line numbers as a regular file.
 TEST_F(TraceInputTest, PipeIsReadOnceWithTheSameRecordsAndLineNumbers) {

@@ -90,6 +90,23 @@ TEST_F(TraceOutputTest, WritersOutsideTheTableWalkTheWholeTrace) {
             ReadFile("sd_trace"));
 }
 
+TEST_F(TraceOutputTest, WritersAskedAgainOrBackwardsFindTheirFrames) {
+  // In frame order: the walk goes through the trace once, by a cursor.
+  Sender(0, {{1, 0, 10, 0, 0}, {2, 0, 11, 0, 0}, {3, 1, 12, 0, 0}, {4, 2, 13, 0, 0}});
+  Rows({{0, 0, 21}, {1, 0, 12}, {2, 0, 13}});
+  Compare();
+  trace.sd_trace_fp.create("sd_trace");
+  trace.write_sd(0, 2);
+  trace.write_sd(0, 2);
+  trace.write_sd(0, 0);
+  trace.sd_trace_fp.close();
+  EXPECT_EQ("4.000000         id 4  udp 13   0   0               \n"
+            "4.000000         id 5  udp 13   0   0               \n"
+            "1.000000         id 6  udp 10   0   0               \n"
+            "2.000000         id 7  udp 11   0   0               \n",
+            ReadFile("sd_trace"));
+}
+
 // The plain walk over whole arrays for every frame, with printf.
 void Reference(const TraceFile& t, std::string& sd, std::string& rd, std::string& out) {
   char buf[512];

@@ -19,7 +19,8 @@ struct FrameIndex {
 };
 
 // A walk's place in one trace in frame order: where the last frame asked
-// for ended. Frames asked for in increasing order cost one pass in all.
+// for ended. Frames asked for in increasing order cost one pass in all;
+// any other frame is looked for from the start.
 struct FrameCursor {
   uint32_t frame = 0;
   int32_t next = 0;
@@ -92,7 +93,7 @@ template <typename Record, typename Fn>
 void for_each_in_frame(const FrameIndex& index, const Record* list, int32_t count, uint32_t frame,
                        FrameCursor& cursor, Fn fn) {
   if (frame < index.rows && index.in_order) {
-    if (frame < cursor.frame) cursor.next = 0;  // asked out of order: start again
+    if (frame <= cursor.frame) cursor.next = 0;  // not asked in increasing order: start again
     int32_t i = cursor.next;
     while (i < count && static_cast<uint32_t>(list[i].frame) < frame) ++i;
     for (; i < count && static_cast<uint32_t>(list[i].frame) == frame; ++i) fn(list[i]);
