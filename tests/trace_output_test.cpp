@@ -107,6 +107,25 @@ TEST_F(TraceOutputTest, WritersAskedAgainOrBackwardsFindTheirFrames) {
             ReadFile("sd_trace"));
 }
 
+TEST_F(TraceOutputTest, IdsCountUpAcrossDigitsAndWrapAsInt32) {
+  Sender(0, {{1, 0, 1, 0, 0}, {1, 0, 1, 0, 0}, {1, 0, 1, 0, 0}});
+  for (int32_t first : {8, 99, 999999, INT32_MAX - 1, -2}) {
+    trace.sd_trace_fp.create("sd_trace");
+    trace.sd_id = first;
+    trace.write_sd(0, 0);
+    trace.sd_trace_fp.close();
+    std::string want;
+    char buf[128];
+    for (int k = 0; k < 3; ++k) {
+      std::snprintf(buf, sizeof buf, "%-16f id %d  udp %d   %d   %-16d\n", 1.0,
+                    static_cast<int32_t>(static_cast<uint32_t>(first) + static_cast<uint32_t>(k)), 1, 0, 0);
+      want += buf;
+    }
+    EXPECT_EQ(want, ReadFile("sd_trace")) << first;
+    EXPECT_EQ(static_cast<int32_t>(static_cast<uint32_t>(first) + 3u), trace.sd_id) << first;
+  }
+}
+
 // The plain walk over whole arrays for every frame, with printf.
 void Reference(const TraceFile& t, std::string& sd, std::string& rd, std::string& out) {
   char buf[512];
