@@ -16,6 +16,8 @@ char* put_size_row(char* out, int32_t frame, uint32_t sum) {
   return out;
 }
 
+static_assert(16 + 1 + kMaxIntChars + 1 + kWriterScratch <= OutFile::kMaxLine);
+
 }  // namespace
 
 void TraceFile::create_sd_frame_size() {

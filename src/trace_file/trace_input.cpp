@@ -42,7 +42,7 @@ char* put_frame_row(char* out, int32_t frame, int32_t src, int32_t size) {
   *out++ = '\n';
   return out;
 }
-static_assert(16 + 1 + kMaxIntChars + 1 + kMaxIntChars + 1 <= OutFile::kMaxLine);
+static_assert(16 + 1 + kMaxIntChars + 1 + kMaxIntChars + 1 + kWriterScratch <= OutFile::kMaxLine);
 
 }  // namespace
 

@@ -22,7 +22,9 @@ constexpr int32_t kLostMarker = 9999;
 constexpr size_t kWidestSdLine = kMaxTimeChars + 4 + kMaxIntChars + 6 + kMaxIntChars + 3 +
                                  kMaxIntChars + 3 + 16 + 1;
 constexpr size_t kWidestLostLine = kMaxTimeChars + 4 + 16 + 7 + 16 + 1;
-static_assert(kWidestSdLine <= OutFile::kMaxLine && kWidestLostLine <= OutFile::kMaxLine);
+// Writers may store kWriterScratch bytes past what they write.
+static_assert(kWidestSdLine + kWriterScratch <= OutFile::kMaxLine &&
+              kWidestLostLine + kWriterScratch <= OutFile::kMaxLine);
 
 // Where a one-thread run meets each part of the walks: row by row, the
 // sd_trace lines of a row before its rd_trace lines; after the last row,
