@@ -28,8 +28,6 @@ static_assert(kReadSlack >= kPlainLookahead && kMaxLineChars + 1 >= kPlainLookah
               "the plain-form reading must stay in the buffer");
 static_assert(kReadSlack >= kTokenLookahead, "token readers look past the token's end");
 static_assert(kReadBlock > kMaxLineChars + 1, "a whole line must fit in the buffer");
-// How far ahead of the line being read its text is fetched into the cache.
-inline constexpr size_t kPrefetchAhead = 1024;
 
 // Number of newline bytes in [p, p + n).
 int64_t count_newlines(const char* p, size_t n);
@@ -80,7 +78,6 @@ class LineReader {
   bool read_plain(int want, uint32_t unused, PlainFields& fields) {
     if (len_ - pos_ <= kMaxLineChars && !eof_) refill();
     const char* line = text_ + pos_;
-    __builtin_prefetch(line + kPrefetchAhead);
     size_t length;
     switch (want) {
       case 3: length = plain_line::read<3>(line, unused, &fields.time_, fields.ints_); break;
