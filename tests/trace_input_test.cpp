@@ -25,6 +25,24 @@ class TraceInputTest : public ScratchTest {
     EXPECT_TRUE(in.open("sd1.txt"));
     return EndMessage([&] { trace.read_sd(1, in); });
   }
+  // Loads text, lines split into their tokens, and checks that each record
+  // holds what the token readers give for its line.
+  void ExpectLoadedAsTokens(const std::string& text, const std::vector<std::vector<std::string>>& lines) {
+    ASSERT_EQ("", Load(text));
+    ASSERT_EQ(static_cast<int32_t>(lines.size()), trace.sd_num[1]);
+    auto Int = [](const std::string& s) { return parse_int32(s.data(), s.data() + s.size()); };
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const SdRecord& r = trace.sd_list[1][i];
+      const std::vector<std::string>& t = lines[i];
+      double time = parse_time(t[0].data(), t[0].data() + t[0].size());
+      double got = r.time.value();
+      ASSERT_EQ(0, std::memcmp(&time, &got, sizeof time)) << i << " " << t[0];
+      ASSERT_EQ(Int(t[2]), r.frame) << i;
+      ASSERT_EQ(Int(t[3]), r.size) << i;
+      ASSERT_EQ(Int(t[4]), r.col4) << i;
+      ASSERT_EQ(Int(t[5]), r.col5) << i << " " << t[5];
+    }
+  }
   TraceFile trace;
 };
 
@@ -77,20 +95,7 @@ TEST_F(TraceInputTest, ColumnsAnywhereInLongLinesReadAsTheirTokens) {
     text += '\n';
     lines.push_back(line);
   }
-  ASSERT_EQ("", Load(text));
-  ASSERT_EQ(static_cast<int32_t>(lines.size()), trace.sd_num[1]);
-  auto Int = [](const std::string& s) { return parse_int32(s.data(), s.data() + s.size()); };
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const SdRecord& r = trace.sd_list[1][i];
-    const std::vector<std::string>& t = lines[i];
-    double time = parse_time(t[0].data(), t[0].data() + t[0].size());
-    double got = r.time.value();
-    EXPECT_EQ(0, std::memcmp(&time, &got, sizeof time)) << i;
-    EXPECT_EQ(Int(t[2]), r.frame) << i;
-    EXPECT_EQ(Int(t[3]), r.size) << i;
-    EXPECT_EQ(Int(t[4]), r.col4) << i;
-    EXPECT_EQ(Int(t[5]), r.col5) << i;
-  }
+  ExpectLoadedAsTokens(text, lines);
 }
 
 // Lines as trace writers print them are read in one scan, others token by
@@ -120,20 +125,7 @@ TEST_F(TraceInputTest, PlainLinesReadAsTheirTokens) {
     text += rng() % 8 ? ends[0] : ends[rng() % ends.size()];
     lines.push_back(line);
   }
-  ASSERT_EQ("", Load(text));
-  ASSERT_EQ(static_cast<int32_t>(lines.size()), trace.sd_num[1]);
-  auto Int = [](const std::string& s) { return parse_int32(s.data(), s.data() + s.size()); };
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const SdRecord& r = trace.sd_list[1][i];
-    const std::vector<std::string>& t = lines[i];
-    double time = parse_time(t[0].data(), t[0].data() + t[0].size());
-    double got = r.time.value();
-    ASSERT_EQ(0, std::memcmp(&time, &got, sizeof time)) << i << " " << t[0];
-    ASSERT_EQ(Int(t[2]), r.frame) << i;
-    ASSERT_EQ(Int(t[3]), r.size) << i;
-    ASSERT_EQ(Int(t[4]), r.col4) << i;
-    ASSERT_EQ(Int(t[5]), r.col5) << i << " " << t[5];
-  }
+  ExpectLoadedAsTokens(text, lines);
 }
 
 TEST_F(TraceInputTest, WindowsLineEndsParse) {

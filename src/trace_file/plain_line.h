@@ -42,13 +42,10 @@ inline constexpr size_t kPlainLookbehind = 8;
 
 namespace plain_line {
 
-inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-
-// The time whose whole part has n digits of value whole and whose n_frac
-// decimals have the value frac.
-[[gnu::always_inline]] inline TraceTime time_of(uint64_t whole, int n, uint64_t frac, int n_frac) {
+// The time whose whole part is `whole` and whose n_frac decimals have the
+// value frac.
+[[gnu::always_inline]] inline TraceTime time_of(uint64_t whole, uint64_t frac, int n_frac) {
   if (n_frac <= kMicrosDigits) return TraceTime::from_micros(whole * kMicrosPerSecond + frac * kPow10[kMicrosDigits - n_frac]);
-  (void)n;
   // Clinger's fast path: an integer below 2^53 over an exact power of ten.
   return TraceTime(static_cast<double>(static_cast<int64_t>(whole * kPow10[n_frac] + frac)) /
                    static_cast<double>(static_cast<int64_t>(kPow10[n_frac])));
@@ -116,7 +113,7 @@ inline size_t read(const char* p, uint32_t unused, TraceTime* time, int32_t* int
   }
   ok = ok && n - 1 < kMaxPlainDigits && swar::digits_ending_at(p + n, n, &whole);
   if (!ok) return 0;
-  *time = time_of(whole, static_cast<int>(n), frac, static_cast<int>(n_frac));
+  *time = time_of(whole, frac, static_cast<int>(n_frac));
   ints[0] = static_cast<int32_t>(whole);
   const char* e = p + first;
 #pragma GCC unroll 8
@@ -166,7 +163,7 @@ inline size_t read(const char* line, uint32_t /*unused*/, TraceTime* time, int32
     if (n_frac == 0 || n + n_frac > kMaxPlainTimeDigits) return 0;
     p += 1 + n_frac;
   }
-  *time = time_of(whole, n, frac, n_frac);
+  *time = time_of(whole, frac, n_frac);
   ints[0] = static_cast<int32_t>(whole);
   for (int column = 1; column < want; ++column) {
     if (*p++ != ' ') return 0;
