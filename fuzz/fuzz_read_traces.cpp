@@ -53,10 +53,13 @@ bool SameTime(double want, TraceTime got) {
 
 // Every record holds the conversions of its line's first six tokens: the
 // line, its newline included, split at runs of spaces; a newline alone is
-// a token only after others.
+// a token only after others. A byte-order mark before the first line is
+// skipped.
 void CheckColumns(const uint8_t* data, size_t size, const SdRecord* records) {
   const char* p = reinterpret_cast<const char*>(data);
   const char* end = p + size;
+  // A UTF-8 byte-order mark at the start is no part of the first time.
+  if (size >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
   for (size_t i = 0; p < end; ++i) {
     const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
     const char* stop = nl != nullptr ? nl + 1 : end;
@@ -95,10 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     InputFile in;
     OpenInput(in, "trace");
     trace.read_sd(1, in);
-    // Every line was loaded, a last one without newline included.
+    // Every line was loaded, a last one without newline included; a
+    // byte-order mark alone is no line.
+    size_t text = size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
     size_t lines = 0;
-    for (size_t i = 0; i < size; ++i) lines += data[i] == '\n';
-    if (size > 0 && data[size - 1] != '\n') ++lines;
+    for (size_t i = text; i < size; ++i) lines += data[i] == '\n';
+    if (size > text && data[size - 1] != '\n') ++lines;
     if (static_cast<size_t>(trace.sd_num[1]) != lines) __builtin_trap();
     CheckColumns(data, size, trace.sd_list[1].get());
     InputFile again;
