@@ -11,7 +11,7 @@
 
 #include "compress_support.h"
 #include "fuzz_support.h"
-#include "numbers.h"
+#include "trace_io/numbers.h"
 
 namespace {
 
@@ -92,9 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EnterScratchDirectory();
   CheckNumbers(data, size);
   WriteInput("trace", data, size);
-  set_outputs_created(false);
-  TraceFile trace;
-  try {
+  RunState state("trace_align");
+  TraceFile trace(state);
+  failure_message_of(state.program, [&] {
     InputFile in;
     OpenInput(in, "trace");
     trace.read_sd(1, in);
@@ -112,26 +112,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (trace.rd_num != trace.sd_num[1] || trace.rd_frame_num < 1) __builtin_trap();
     // The same bytes compressed load the same records, read once.
     WriteInput("trace.gz", Compress(Format::kGzip, std::string(reinterpret_cast<const char*>(data), size)));
-    TraceFile unzipped;
+    TraceFile unzipped(state);
     InputFile gz;
     OpenInput(gz, "trace.gz");
     unzipped.read_sd(1, gz);
     if (unzipped.sd_num[1] != trace.sd_num[1] ||
         std::memcmp(unzipped.sd_list[1].get(), trace.sd_list[1].get(), sizeof(SdRecord) * lines) != 0)
       __builtin_trap();
-  } catch (const RunFailure&) {
-  }
+  });
   // Any bytes behind each magic number: a message or records, never a crash.
   for (Format format : {Format::kGzip, Format::kZstd, Format::kXz}) {
     std::string magic = Compress(format, "").substr(0, format == Format::kGzip ? 2 : 4);
     WriteInput("trace.z", magic + std::string(reinterpret_cast<const char*>(data), size));
-    TraceFile decoded;
-    try {
+    TraceFile decoded(state);
+    failure_message_of(state.program, [&] {
       InputFile in;
       OpenInput(in, "trace.z");
       decoded.read_sd(1, in);
-    } catch (const RunFailure&) {
-    }
+    });
   }
   return 0;
 }

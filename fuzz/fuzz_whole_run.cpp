@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "run_control.h"
+#include "trace_align/run_control.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EnterScratchDirectory();
@@ -19,12 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The shipped entry sequence, on two threads or, for every other input,
   // on the one-thread path.
-  static bool one_thread = false;
+  static bool one_thread = false;  // the fuzzer's own, not the tool's
   one_thread = !one_thread;
-  setenv("TRACE_ALIGN_THREADS", one_thread ? "1" : "2", 1);
   char* argv[] = {const_cast<char*>("trace_align"), const_cast<char*>(kNames[0]), const_cast<char*>(kNames[1]),
                   const_cast<char*>(kNames[2]), const_cast<char*>(kNames[3]), nullptr};
   std::fflush(stdout);
-  run(5, argv);
+  RunState state("trace_align", one_thread);
+  run(5, argv, state);
   return 0;
 }

@@ -5,30 +5,19 @@
 
 namespace {
 
-const char* const kOutputs[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
-                                "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
-
+// Every case on two threads and on one.
 class EndToEndTest : public ScratchTest, public ::testing::WithParamInterface<std::string> {
  protected:
-  RunResult Run(const std::vector<std::string>& env = {}) { return Tool({"sd0", "sd1", "sd2", "rd"}, env); }
-  RunResult Tool(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
-    env.push_back(GetParam());
-    return RunTool(args, env);
-  }
-  void Inputs(const std::string& sd0, const std::string& sd1, const std::string& sd2,
-              const std::string& rd) {
-    WriteFile("sd0", sd0);
-    WriteFile("sd1", sd1);
-    WriteFile("sd2", sd2);
-    WriteFile("rd", rd);
+  RunResult Run(const std::vector<std::string>& args = {"sd0", "sd1", "sd2", "rd"}) {
+    return ScratchTest::Run(args, {GetParam()});
   }
   int Files() { return static_cast<int>(std::distance(fs::directory_iterator("."), {})); }
 };
 
 TEST_P(EndToEndTest, WrongArgumentCountCreatesNothing) {
-  Inputs("", "", "", "");
+  WriteInputs("", "", "", "");
   for (auto args : {std::vector<std::string>{}, {"sd0", "sd1", "sd2"}, {"sd0", "sd1", "sd2", "rd", "rd"}}) {
-    RunResult r = Tool(args);
+    RunResult r = Run(args);
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("check input files and try again\n", r.out);
   }
@@ -37,22 +26,22 @@ TEST_P(EndToEndTest, WrongArgumentCountCreatesNothing) {
 
 TEST_P(EndToEndTest, FirstUnopenablePathIsReportedAndNothingCreated) {
   WriteFile("sd0", "");
-  RunResult r = Tool({"sd0", "sd0", "missing/third", "missing_fourth"});
+  RunResult r = Run({"sd0", "sd0", "missing/third", "missing_fourth"});
   EXPECT_EQ(1, r.status);
   EXPECT_EQ("can't open file missing/third\n", r.out);
   fs::create_directory("dir");
-  EXPECT_EQ("can't open file dir\n", Tool({"dir", "sd0", "sd0", "sd0"}).out);
+  EXPECT_EQ("can't open file dir\n", Run({"dir", "sd0", "sd0", "sd0"}).out);
   EXPECT_EQ(2, Files());
 }
 
-TEST_P(EndToEndTest, CompletedRunIsSilentWithStatusOneAndReplacesOldOutputs) {
-  Inputs("", "", "", "");
+TEST_P(EndToEndTest, CompletedRunEndsWithStatusOneAndReplacesOldOutputs) {
+  WriteInputs("", "", "", "");
   WriteFile("rd_trace", "old contents\n");
   WriteFile("sd_trace", "old contents\n");
   RunResult r = Run();
   EXPECT_EQ(1, r.status);
   EXPECT_EQ("Error...no src found\n", r.out);  // the empty receiver trace's one row
-  for (const char* name : kOutputs) EXPECT_TRUE(Exists(name)) << name;
+  for (const char* name : kOutputNames) EXPECT_TRUE(Exists(name)) << name;
   EXPECT_EQ("", ReadFile("rd_trace") + ReadFile("sd_trace"));
   EXPECT_EQ("0                -1 0\n", ReadFile("rd_frame_dat"));
 }
@@ -60,7 +49,7 @@ TEST_P(EndToEndTest, CompletedRunIsSilentWithStatusOneAndReplacesOldOutputs) {
 // Frames 0, 1 and 3 of source 1 arrive, frame 2 is lost, frame 4 is beyond
 // the last received frame; source 0 sent frame 0 too but is never consulted.
 TEST_P(EndToEndTest, LostFrameBetweenReceivedFrames) {
-  Inputs("0.1 0 0 100 0 0\n", "1.0 1 0 500 0 0\n1.1 1 0 300 1 1\n2.0 1 1 400 0 2\n3.0 1 2 600 0 3\n4.0 1 3 700 0 4\n5.0 1 4 800 0 5\n",
+  WriteInputs("0.1 0 0 100 0 0\n", "1.0 1 0 500 0 0\n1.1 1 0 300 1 1\n2.0 1 1 400 0 2\n3.0 1 2 600 0 3\n4.0 1 3 700 0 4\n5.0 1 4 800 0 5\n",
          "", "1.05 1 0 500 0\n2.05 1 1 400 0\n4.05 1 3 700 0\n");
   EXPECT_EQ("", Run().out);
   EXPECT_EQ("0                1 500\n1                1 400\n2                1 0\n3                1 700\n",
@@ -85,7 +74,7 @@ TEST_P(EndToEndTest, LostFrameBetweenReceivedFrames) {
 // Frame 7 went missing after frame 6 of source 2, so it is attributed to
 // source 2, which never sent it: source 1's packets of frame 7 vanish.
 TEST_P(EndToEndTest, GapAttributedToTheWrongSourceWritesNothingForIt) {
-  Inputs("", "6.0 1 6 10 0 0\n7.0 1 7 10 0 0\n8.0 1 8 10 0 0\n", "6.5 2 6 10 0 0\n",
+  WriteInputs("", "6.0 1 6 10 0 0\n7.0 1 7 10 0 0\n8.0 1 8 10 0 0\n", "6.5 2 6 10 0 0\n",
          "6.1 1 6 10 0\n6.6 2 6 20 0\n8.1 1 8 10 0\n");
   std::string six_errors;
   for (int i = 0; i < 6; ++i) six_errors += "Error...no src found\n";  // rows 0 to 5
@@ -100,7 +89,7 @@ TEST_P(EndToEndTest, GapAttributedToTheWrongSourceWritesNothingForIt) {
 // A late packet of frame 1 after frame 2: row 3 holds frame 1 but is
 // handled as frame 3, whose sender lines appear without any receiver line.
 TEST_P(EndToEndTest, OutOfOrderReceiverTrace) {
-  Inputs("", "1 1 0 5 0 0\n2 1 1 5 0 0\n3 1 2 5 0 0\n4 1 3 5 0 0\n", "",
+  WriteInputs("", "1 1 0 5 0 0\n2 1 1 5 0 0\n3 1 2 5 0 0\n4 1 3 5 0 0\n", "",
          "1.5 1 0 5 0\n2.5 1 1 5 0\n3.5 1 2 5 0\n2.6 1 1 6 0\n");
   // Said once, first; the outputs stay what they always were.
   EXPECT_EQ("rd:4: the receiver trace is not in frame order (frame 1 after frame 2); rd_trace and sd_trace "
@@ -116,7 +105,7 @@ TEST_P(EndToEndTest, OutOfOrderReceiverTrace) {
 }
 
 TEST_P(EndToEndTest, NegativeFrameIsSaidBeforeTheOtherMessages) {
-  Inputs("", "1 1 0 5 0 0\n", "", "1.5 1 -3 5 0\n1.6 1 -5 5 0\n");
+  WriteInputs("", "1 1 0 5 0 0\n", "", "1.5 1 -3 5 0\n1.6 1 -5 5 0\n");
   EXPECT_EQ("rd:1: the receiver trace is not in frame order (negative frame -3); rd_trace and sd_trace "
             "do not line up from there on: sort it by frame, keeping the order within a frame\n"
             "Error...no src found\n",
@@ -124,18 +113,13 @@ TEST_P(EndToEndTest, NegativeFrameIsSaidBeforeTheOtherMessages) {
   EXPECT_EQ("0                -1 0\n-3               1 5\n-5               1 5\n", ReadFile("rd_frame_dat"));
 }
 
-// The bundled example, byte for byte, in the user's and in a comma-decimal locale.
-TEST_P(EndToEndTest, ExampleRunMatchesExpectedOutputsInAnyLocale) {
+// The bundled example, byte for byte.
+TEST_P(EndToEndTest, ExampleRunMatchesExpectedOutputs) {
   std::string examples = TRACE_ALIGN_SOURCE_DIR "/examples/";
-  for (const char* locale : {"LC_ALL=C", "LC_ALL=de_DE.UTF-8"}) {
-    RunResult r = Tool({examples + "sd0.txt", examples + "sd1.txt", examples + "sd2.txt",
-                           examples + "rd.txt"},
-                          {locale});
-    EXPECT_EQ(1, r.status);
-    EXPECT_EQ("", r.out);
-    for (const char* name : kOutputs)
-      EXPECT_EQ(ReadFile(examples + "expected/" + name), ReadFile(name)) << name << " " << locale;
-  }
+  RunResult r = Run({examples + "sd0.txt", examples + "sd1.txt", examples + "sd2.txt", examples + "rd.txt"});
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("", r.out);
+  for (const char* name : kOutputNames) EXPECT_EQ(ReadFile(examples + "expected/" + name), ReadOutput(name)) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, EndToEndTest, ::testing::ValuesIn(kThreadModes), ThreadModeName);

@@ -6,8 +6,6 @@
 
 namespace {
 
-const char* const kOutputs[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
-                                "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
 const char* const kIncomplete = "; the outputs of this run are incomplete\n";
 
 class FaultInjectionTest : public ScratchTest, public ::testing::WithParamInterface<std::string> {
@@ -19,7 +17,7 @@ class FaultInjectionTest : public ScratchTest, public ::testing::WithParamInterf
   }
   RunResult Run(std::vector<std::string> args = {"sd0", "sd1", "sd2", "rd"}) {
     for (auto& [name, text] : inputs_) WriteFile(name, text);
-    RunResult r = RunTool(args, {GetParam()});
+    RunResult r = ScratchTest::Run(args, {GetParam()});
     EXPECT_EQ(1, r.status);
     for (auto& [name, text] : inputs_) EXPECT_EQ(text, ReadFile(name)) << name << " changed";
     return r;
@@ -28,11 +26,11 @@ class FaultInjectionTest : public ScratchTest, public ::testing::WithParamInterf
 };
 
 TEST_P(FaultInjectionTest, EachOutputBlockedByADirectory) {
-  for (const char* name : kOutputs) {
+  for (const char* name : kOutputNames) {
     fs::create_directory(name);
     std::string first = std::string(name) == "rd_frame_dat" ? "\n" : kIncomplete;
     EXPECT_EQ(name + std::string(": cannot create: Is a directory") + first, Run().out);
-    for (const char* output : kOutputs) fs::remove(output);
+    for (const char* output : kOutputNames) fs::remove(output);
   }
 }
 
@@ -46,10 +44,10 @@ TEST_P(FaultInjectionTest, OutputsCreatedBeforeTheBlockedOneAreEmptied) {
 }
 
 TEST_P(FaultInjectionTest, EachOutputOnAFullDisk) {
-  for (const char* name : kOutputs) {
+  for (const char* name : kOutputNames) {
     fs::create_symlink("/dev/full", name);
     EXPECT_EQ(name + std::string(": cannot write: No space left on device") + kIncomplete, Run().out);
-    for (const char* output : kOutputs) fs::remove(output);
+    for (const char* output : kOutputNames) fs::remove(output);
   }
 }
 
@@ -78,7 +76,7 @@ TEST_P(FaultInjectionTest, BadInputLinesEndTheRunBeforeAnyOutput) {
   for (auto& [text, message] : cases) {
     inputs_[0].second = text;
     EXPECT_EQ(message, Run().out);
-    for (const char* name : kOutputs) EXPECT_FALSE(Exists(name)) << name;
+    ExpectNoOutputs();
   }
 }
 

@@ -1,7 +1,7 @@
 // The receiver frame table: grouping, filled-in rows and their source, and
 // the table loaded back from rd_frame_dat.
 
-#include "table_loader.h"
+#include "trace_io/table_loader.h"
 #include "test_support.h"
 
 namespace {
@@ -45,7 +45,7 @@ class FrameTableTest : public ScratchTest {
     std::snprintf(buf, sizeof buf, "%-16d %d %d\n", frame, src, size);
     return buf;
   }
-  TraceFile trace;
+  TraceFile trace{state};
   std::string message;
 };
 
@@ -97,15 +97,16 @@ TEST_F(FrameTableTest, RecordsSetWithoutLoadingGiveTheSameTable) {
   std::string loaded = Table({{1, 0, 5}, {2, 3, 7}, {0, 2, 1}, {1, 6, 2}});
   std::vector<RdRecord> records(trace.rd_list.get(), trace.rd_list.get() + trace.rd_num);
   records.push_back({1.0, 2, 9, 4});
-  TraceFile other;
+  TraceFile other{state};
   other.rd_num = static_cast<int32_t>(records.size());
   other.rd_list = allocate_array<RdRecord>(records.size());
   std::copy(records.begin(), records.end(), other.rd_list.get());
-  testing::internal::CaptureStdout();
+  std::string said;
+  state.captured = &said;
   EXPECT_EQ("", EndMessage([&] { other.create_rd_frame_table(); }));
   EXPECT_EQ(":3: the receiver trace is not in frame order (frame 2 after frame 3); rd_trace and sd_trace do "
             "not line up from there on: sort it by frame, keeping the order within a frame\n",
-            testing::internal::GetCapturedStdout());
+            said);
   EXPECT_EQ(loaded + Row(7, 1, 0) + Row(8, 1, 0) + Row(9, 2, 4),
             ReadFile("rd_frame_dat"));
 }

@@ -14,28 +14,18 @@
 #include <chrono>
 #include <thread>
 
-#include "memory.h"
-#include "run_control.h"
+#include "trace_io/memory.h"
+#include "trace_align/run_control.h"
 #include "test_support.h"
 
 namespace {
 
-const char* const kOutputs[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
-                                "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
 const char* const kIncomplete = "; the outputs of this run are incomplete";
 
 class HostileRunTest : public ScratchTest {
  protected:
-  void Inputs(const std::string& rd) {
-    WriteFile("sd0", "0.1 0 0 100 0 0\n");
-    WriteFile("sd1", "0.2 1 1 100 0 0\n");
-    WriteFile("sd2", "");
-    WriteFile("rd", rd);
-  }
-  RunResult Run(const std::vector<std::string>& args = {"sd0", "sd1", "sd2", "rd"}) { return RunTool(args); }
-  void ExpectNoOutputs() {
-    for (const char* name : kOutputs) EXPECT_FALSE(Exists(name)) << name;
-  }
+  // Two sender traces of one packet each, and the receiver trace rd.
+  static void Inputs(const std::string& rd) { WriteInputs("0.1 0 0 100 0 0\n", "0.2 1 1 100 0 0\n", "", rd); }
   static pid_t Start(int* out) { return StartTool({"sd0", "sd1", "sd2", "rd"}, {}, out); }
 };
 
@@ -83,7 +73,7 @@ TEST_F(HostileRunTest, ByteOrderMarkIsSkippedAndAStrayCarriageReturnRefused) {
   Inputs("\xEF\xBB\xBF" "1.5 0 0 100 0\n");
   EXPECT_EQ("", Run().out);
   EXPECT_EQ("1.500000         id 0  udp 100\n", ReadFile("rd_trace"));
-  for (const char* name : kOutputs) fs::remove(name);
+  for (const char* name : kOutputNames) fs::remove(name);
   Inputs("1.5 0 0 100 0\r\n2.5 0 0 100 0\r2.6 0 0 100 0\r");  // an old Mac file after a line
   EXPECT_EQ("rd:2: carriage return inside a line\n", Run().out);
   ExpectNoOutputs();
@@ -111,13 +101,11 @@ TEST_F(HostileRunTest, FifoOrSocketAtAnOutputNameIsRefused) {
 
 // Run in-process, so that a link can be planted between the start-up
 // check and the opening of the outputs, deterministically.
-std::string RunPlanting(void (*plant)()) {
+std::string RunPlanting(const std::function<void()>& plant) {
   char a[] = "trace_align", b[] = "sd0", c[] = "sd1", d[] = "sd2", e[] = "rd";
   char* argv[] = {a, b, c, d, e, nullptr};
-  set_after_checks_hook(plant);
-  std::string message = run(5, argv);
-  set_after_checks_hook(nullptr);
-  return message;
+  RunState state("trace_align", one_thread_asked());
+  return run(5, argv, state, plant);
 }
 
 TEST_F(HostileRunTest, LinkPlantedAfterTheChecksIsRefusedWhenOpened) {

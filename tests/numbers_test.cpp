@@ -8,7 +8,7 @@
 #include <cstring>
 #include <random>
 
-#include "numbers.h"
+#include "trace_io/numbers.h"
 #include "test_support.h"
 
 namespace {

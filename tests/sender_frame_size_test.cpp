@@ -17,7 +17,7 @@ class SenderFrameSizeTest : public ScratchTest {
     std::snprintf(buf, sizeof buf, "%-16d %d\n", frame, size);
     return buf;
   }
-  TraceFile trace;
+  TraceFile trace{state};
 };
 
 TEST_F(SenderFrameSizeTest, SumsRunsOfAdjacentPacketsPerSource) {

@@ -8,13 +8,16 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "failure.h"
-#include "runner.h"
-#include "trace_file.h"
+#include "trace_align/outputs.h"
+#include "trace_align/trace_file.h"
+#include "trace_io/failure.h"
+#include "trace_io/run_state.h"
+#include "trace_io/runner.h"
 
 namespace fs = std::filesystem;
 
@@ -109,7 +112,6 @@ inline RunResult RunTool(const std::vector<std::string>& args, const std::vector
 // (an emulated suite asks for one); this process's own runs follow suit.
 inline const bool kTwoThreadsUnlessSet = [] {
   setenv("TRACE_ALIGN_THREADS", "2", 0);
-  limit_threads_as_environment_asks();
   return true;
 }();
 inline const std::vector<std::string> kThreadModes = {"", "TRACE_ALIGN_THREADS=1"};
@@ -117,7 +119,9 @@ inline std::string ThreadModeName(const ::testing::TestParamInfo<std::string>& i
   return info.param.empty() ? "TwoThreads" : "OneThread";
 }
 
-// A fixture that works in a fresh scratch directory, removed afterwards.
+// A fixture that works in a fresh scratch directory, removed afterwards,
+// with the verbs of a trace_align run: inputs written, the built tool run,
+// outputs read. state is the run state of what a test runs in-process.
 class ScratchTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -125,8 +129,6 @@ class ScratchTest : public ::testing::Test {
     char tmpl[] = "/tmp/trace_align_test.XXXXXX";
     dir_ = mkdtemp(tmpl);
     fs::current_path(dir_);
-    set_outputs_created(false);
-    forget_files();
   }
   void TearDown() override {
     fs::current_path(old_);
@@ -136,16 +138,32 @@ class ScratchTest : public ::testing::Test {
   }
   static bool Exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
 
-  // The message a run in this process ends with, or "" if it did not end.
-  template <typename Fn>
-  static std::string EndMessage(Fn fn) {
-    try {
-      fn();
-    } catch (const RunFailure& e) {
-      return e.message;
-    }
-    return "";
+  // The four inputs of a run, as files sd0, sd1, sd2 and rd.
+  static void WriteInputs(const std::string& sd0, const std::string& sd1, const std::string& sd2,
+                          const std::string& rd) {
+    WriteFile("sd0", sd0);
+    WriteFile("sd1", sd1);
+    WriteFile("sd2", sd2);
+    WriteFile("rd", rd);
   }
+  // The built tool on those inputs (or on args), with extra environment settings.
+  static RunResult Run(const std::vector<std::string>& args = {"sd0", "sd1", "sd2", "rd"},
+                       const std::vector<std::string>& env = {}) {
+    return RunTool(args, env);
+  }
+  static std::string ReadOutput(const char* name) { return ReadFile(name); }
+  static void ExpectNoOutputs() {
+    for (const char* name : kOutputNames) EXPECT_FALSE(Exists(name)) << name;
+  }
+
+  // The message what fn runs in this process ends with, as run() gives it,
+  // or "" if it did not end.
+  std::string EndMessage(const std::function<void()>& fn) {
+    std::string message = failure_message_of(state.program, fn);
+    return message.empty() ? message : state.failure_text(message);
+  }
+
+  RunState state{"trace_align", one_thread_asked()};
 
   fs::path old_;
   std::string dir_;

@@ -5,7 +5,7 @@
 #include <random>
 #include <thread>
 
-#include "numbers.h"
+#include "trace_io/numbers.h"
 #include "test_support.h"
 
 namespace {
@@ -43,7 +43,7 @@ class TraceInputTest : public ScratchTest {
       ASSERT_EQ(Int(t[5]), r.col5) << i << " " << t[5];
     }
   }
-  TraceFile trace;
+  TraceFile trace{state};
 };
 
 TEST_F(TraceInputTest, CountsEveryLineALastOneWithoutNewlineIncluded) {

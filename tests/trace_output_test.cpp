@@ -27,17 +27,17 @@ class TraceOutputTest : public ScratchTest {
   // Runs the walk; sd and rd receive the two traces, the result is stdout.
   std::string Compare() {
     trace.sd_id = trace.rd_id = 0;
-    trace.rd_trace_fp.create("rd_trace");
-    trace.sd_trace_fp.create("sd_trace");
-    testing::internal::CaptureStdout();
+    trace.rd_trace_fp.create(state, kRdTrace);
+    trace.sd_trace_fp.create(state, kSdTrace);
+    std::string out;
+    state.captured = &out;
     trace.compare();
-    std::fflush(stdout);
-    std::string out = testing::internal::GetCapturedStdout();
+    state.captured = nullptr;
     sd = ReadFile("sd_trace");
     rd = ReadFile("rd_trace");
     return out;
   }
-  TraceFile trace;
+  TraceFile trace{state};
   std::string sd, rd;
 };
 
@@ -81,7 +81,7 @@ TEST_F(TraceOutputTest, WritersOutsideTheTableWalkTheWholeTrace) {
   Sender(0, {{1, -1, 1, 0, 0}, {2, 9, 1, 0, 0}});
   Rows({{0, 0, 0}});
   Compare();
-  trace.sd_trace_fp.create("sd_trace");
+  trace.sd_trace_fp.create(state, kSdTrace);
   trace.write_sd(0, 0xFFFFFFFFu);
   trace.write_sd(0, 9);
   trace.sd_trace_fp.close();
@@ -95,7 +95,7 @@ TEST_F(TraceOutputTest, WritersAskedAgainOrBackwardsFindTheirFrames) {
   Sender(0, {{1, 0, 10, 0, 0}, {2, 0, 11, 0, 0}, {3, 1, 12, 0, 0}, {4, 2, 13, 0, 0}});
   Rows({{0, 0, 21}, {1, 0, 12}, {2, 0, 13}});
   Compare();
-  trace.sd_trace_fp.create("sd_trace");
+  trace.sd_trace_fp.create(state, kSdTrace);
   trace.write_sd(0, 2);
   trace.write_sd(0, 2);
   trace.write_sd(0, 0);
@@ -110,7 +110,7 @@ TEST_F(TraceOutputTest, WritersAskedAgainOrBackwardsFindTheirFrames) {
 TEST_F(TraceOutputTest, IdsCountUpAcrossDigitsAndWrapAsInt32) {
   Sender(0, {{1, 0, 1, 0, 0}, {1, 0, 1, 0, 0}, {1, 0, 1, 0, 0}});
   for (int32_t first : {8, 99, 999999, INT32_MAX - 1, -2}) {
-    trace.sd_trace_fp.create("sd_trace");
+    trace.sd_trace_fp.create(state, kSdTrace);
     trace.sd_id = first;
     trace.write_sd(0, 0);
     trace.sd_trace_fp.close();

@@ -7,9 +7,10 @@
 #include <random>
 #include <set>
 
-#include "report_output.h"
-#include "runs.h"
 #include "test_support.h"
+#include "trace_io/table_output.h"
+#include "trace_report/report_output.h"
+#include "trace_report/runs.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ class TraceReportTest : public ScratchTest {
     write("sd2", sd2, true);
     write("rd", rd, false);
     std::string paths[4] = {"sd0", "sd1", "sd2", "rd"};
-    RunOutcome outcome = report_run(paths, &frames);
+    RunOutcome outcome = report_run(paths, one_thread_asked(), &frames);
     EXPECT_EQ("", outcome.error);
     return outcome.report.value_or(Report{});
   }
@@ -123,8 +124,10 @@ TEST_F(TraceReportTest, ExampleCsvAndJsonReadBack) {
   EXPECT_EQ("1", figures["s1_frames_lost"]);
   // The JSON object holds the same figures under the same keys, in order.
   std::string expected = "{";
-  for (const std::string& k : report_columns())
+  for (const Figure& f : kFigures) {
+    std::string k = f.name;
     expected += (expected.size() > 1 ? "," : "") + ("\"" + k + "\":") + (figures[k].empty() ? "null" : figures[k]);
+  }
   EXPECT_EQ(expected + "}\n", json.out);
 }
 

@@ -1,6 +1,6 @@
 // Parsing trace_report's arguments and writing its outputs.
 
-#include "command.h"
+#include "trace_report/command.h"
 
 #include <unistd.h>
 
@@ -10,8 +10,10 @@
 #include <string>
 #include <thread>
 
-#include "failure.h"
-#include "runs.h"
+#include "trace_io/failure.h"
+#include "trace_io/runner.h"
+#include "trace_report/report_output.h"
+#include "trace_report/runs.h"
 
 namespace {
 
@@ -90,14 +92,13 @@ int report_command(int argc, char** argv) {
   if (!list_path.empty()) {
     if (!paths.empty() || !frames_path.empty()) return usage_error("--runs takes no traces and no --frames");
     std::vector<RunLine> runs;
-    try {
-      runs = read_run_list(list_path);
-    } catch (const RunFailure& failure) {
-      std::fprintf(stderr, "%s\n", failure.message.c_str());
+    std::string failed = failure_message_of("trace_report", [&] { runs = read_run_list(list_path); });
+    if (!failed.empty()) {
+      std::fprintf(stderr, "%s\n", failed.c_str());
       return 1;
     }
     if (jobs == 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::vector<RunOutcome> outcomes = report_runs(runs, jobs, isatty(2) == 1);
+    std::vector<RunOutcome> outcomes = report_runs(runs, jobs, one_thread_chosen(), isatty(2) == 1);
     if (!put(format_runs(runs, outcomes, style == Style::kJson ? Style::kJson : Style::kCsv)))
       return write_failed("standard output");
     for (const RunOutcome& o : outcomes)
@@ -109,7 +110,7 @@ int report_command(int argc, char** argv) {
   if (jobs != 0) return usage_error("-j goes with --runs");
   std::string traces[4] = {paths[0], paths[1], paths[2], paths[3]};
   std::vector<FrameRow> frames;
-  RunOutcome outcome = report_run(traces, frames_path.empty() ? nullptr : &frames);
+  RunOutcome outcome = report_run(traces, one_thread_chosen(), frames_path.empty() ? nullptr : &frames);
   if (!outcome.report) {
     std::fprintf(stderr, "%s\n", outcome.error.c_str());
     return 1;

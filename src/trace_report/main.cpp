@@ -3,7 +3,7 @@
 
 #include <csignal>
 
-#include "command.h"
+#include "trace_report/command.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a closed output is a failed write

@@ -2,14 +2,14 @@
 // of a trace are usually dense: they index an array directly; sparse ones
 // go through a sort.
 
-#include "report.h"
+#include "trace_report/report.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "runner.h"
-#include "table_loader.h"
+#include "trace_io/runner.h"
+#include "trace_io/trace_lines.h"
 
 namespace {
 
@@ -69,38 +69,21 @@ double percentile(std::vector<double>& values, int p) {
 
 }  // namespace
 
-void load_packets(RunPackets& run, InputFile (&inputs)[4]) {
-  // The columns of trace_align's records, all read so that a short line
-  // fails alike; only time, frame and size are kept.
-  auto sender = [](auto& f, Packet& p) {
-    p.time = f.time();
-    f.int32();  // col1
-    p.frame = f.int32();
-    p.size = f.int32();
-    f.int32();  // col4
-    f.int32();  // col5
-  };
-  constexpr uint32_t kSenderUnused = 1u << 1 | 1u << 4 | 1u << 5;
-  auto receiver = [](auto& f, Packet& p) {
-    p.time = f.time();
-    f.int32();  // src: a packet belongs to the frame of its frame column
-    p.frame = f.int32();
-    p.size = f.int32();
-    f.int32();  // col4
-  };
-  constexpr uint32_t kReceiverUnused = 1u << 1 | 1u << 4;
-  Outcome senders, received;
-  const OneThreadOrder kSenders{0, 0}, kReceiver{1, 0};
-  run_side_by_side(
-      [&] {
-        senders = run_half(
-            [&] {
-              for (int s = 0; s < 3; ++s) load_table(inputs[s], 6, run.sd[s], run.sd_num[s], sender, kSenderUnused);
-            },
-            kSenders);
-      },
-      [&] { received = run_half([&] { load_table(inputs[3], 5, run.rd, run.rd_num, receiver, kReceiverUnused); }, kReceiver); });
-  rethrow_first_met(senders, received);
+void load_packets(const RunState& state, RunPackets& run, InputFile (&inputs)[4]) {
+  // Only time, frame and size are kept; the other columns are not converted.
+  constexpr uint32_t kSenderUnused = columns::kSdCol1 | columns::kSdCol4 | columns::kSdCol5;
+  constexpr uint32_t kReceiverUnused = columns::kRdSrc | columns::kRdCol4;
+  auto sender = [](const SenderLine& line, Packet& p) { p = {line.time.value(), line.frame, line.size}; };
+  // A packet belongs to the frame of its frame column, whatever its source.
+  auto receiver = [](const ReceiverLine& line, Packet& p) { p = {line.time.value(), line.frame, line.size}; };
+  constexpr OneThreadOrder kSenders{0, 0}, kReceiver{1, 0};
+  rethrow(side_by_side(
+      state,
+      {[&] {
+         for (int s = 0; s < 3; ++s) load_sender_trace(inputs[s], run.sd[s], run.sd_num[s], kSenderUnused, sender);
+       },
+       kSenders},
+      {[&] { load_receiver_trace(inputs[3], run.rd, run.rd_num, kReceiverUnused, receiver); }, kReceiver}));
 }
 
 std::vector<FrameRow> frame_table(const RunPackets& trace) {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "files.h"
+#include "trace_io/files.h"
+#include "trace_io/run_state.h"
 
-// What the figures need of a trace line: a quarter to half the memory of
-// the full records.
+// What the figures need of a trace line: time, frame and size, 16 bytes.
 struct Packet {
   double time;
   int32_t frame;
@@ -28,8 +28,9 @@ struct RunPackets {
 };
 
 // Loads the four traces, sender traces while the receiver trace is, by the
-// rules and with the messages of trace_align's loading (fails with them).
-void load_packets(RunPackets& run, InputFile (&inputs)[4]);
+// rules and with the messages every command loads traces with (fails with
+// them).
+void load_packets(const RunState& state, RunPackets& run, InputFile (&inputs)[4]);
 
 enum class FrameStatus : uint8_t { kComplete, kPartial, kLost, kUnexpected };
 

@@ -1,34 +1,32 @@
 // Runs, one or many. Each run of a list is independent: its own trace set,
 // its own failure; a shared counter hands runs to the threads in order.
 
-#include "runs.h"
+#include "trace_report/runs.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
-#include <new>
 #include <thread>
 
-#include "failure.h"
-#include "runner.h"
+#include "trace_io/failure.h"
+#include "trace_io/run_state.h"
+#include "trace_io/runner.h"
 
-RunOutcome report_run(const std::string (&paths)[4], std::vector<FrameRow>* frames) {
+RunOutcome report_run(const std::string (&paths)[4], bool one_thread, std::vector<FrameRow>* frames) {
   RunOutcome outcome;
-  try {
+  RunState state("trace_report", one_thread);
+  outcome.error = failure_message_of(state.program, [&] {
     InputFile inputs[4];
-    for (int i = 0; i < 4; ++i) inputs[i].open_or_fail(paths[i]);
+    for (int i = 0; i < 4; ++i) inputs[i].open_or_fail(paths[i], state);
     RunPackets trace;
-    load_packets(trace, inputs);
+    load_packets(state, trace, inputs);
     std::vector<FrameRow> table = frame_table(trace);
     outcome.report = summarise(trace, table);
     if (frames != nullptr) *frames = std::move(table);
-  } catch (const RunFailure& failure) {
-    outcome.error = failure.message;
-  } catch (const std::exception& e) {
-    outcome.error = failure_message(e);
-  }
+  });
+  if (!outcome.error.empty()) outcome.report.reset();
   return outcome;
 }
 
@@ -64,7 +62,7 @@ std::vector<RunLine> read_run_list(const std::string& list_path) {
   return runs;
 }
 
-std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, bool progress) {
+std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, bool one_thread, bool progress) {
   std::vector<RunOutcome> outcomes(runs.size());
   std::atomic<size_t> next{0}, done{0}, failed{0};
   std::mutex print;
@@ -78,7 +76,7 @@ std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, 
   };
   auto work = [&] {
     for (size_t i; (i = next++) < runs.size();) {
-      outcomes[i] = report_run(runs[i].paths);
+      outcomes[i] = report_run(runs[i].paths, one_thread);
       if (!outcomes[i].error.empty()) ++failed;
       ++done;
       if (progress) show();
@@ -100,35 +98,4 @@ std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, 
     std::fputc('\n', stderr);
   }
   return outcomes;
-}
-
-std::string format_runs(const std::vector<RunLine>& runs, const std::vector<RunOutcome>& outcomes, Style style) {
-  const std::vector<std::string>& columns = report_columns();
-  std::string out;
-  if (style == Style::kJson) {
-    out += "[\n";
-    for (size_t i = 0; i < runs.size(); ++i) {
-      const RunOutcome& o = outcomes[i];
-      out += "{\"run\":" + json_string(runs[i].name);
-      std::vector<std::optional<std::string>> values;
-      if (o.report) values = report_values(*o.report);
-      for (size_t c = 0; c < columns.size(); ++c)
-        out += "," + json_string(columns[c]) + ":" + (o.report ? values[c].value_or("null") : "null");
-      out += ",\"error\":" + (o.error.empty() ? std::string("null") : json_string(o.error)) + "}";
-      out += i + 1 < runs.size() ? ",\n" : "\n";
-    }
-    return out + "]\n";
-  }
-  out += "run";
-  for (const std::string& c : columns) out += "," + c;
-  out += ",error\n";
-  for (size_t i = 0; i < runs.size(); ++i) {
-    const RunOutcome& o = outcomes[i];
-    out += csv_field(runs[i].name);
-    std::vector<std::optional<std::string>> values;
-    if (o.report) values = report_values(*o.report);
-    for (size_t c = 0; c < columns.size(); ++c) out += "," + (o.report ? values[c].value_or("") : "");
-    out += "," + csv_field(o.error) + "\n";
-  }
-  return out;
 }

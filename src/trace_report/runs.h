@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "report.h"
-#include "report_output.h"
+#include "trace_report/report.h"
 
 // A run of a list: its name and its four trace paths.
 struct RunLine {
@@ -21,19 +20,17 @@ struct RunOutcome {
   std::string error;
 };
 
-// Loads the four traces as trace_align does (same rules and messages) and
-// reports on them; the frame table goes to *frames when asked.
-RunOutcome report_run(const std::string (&paths)[4], std::vector<FrameRow>* frames = nullptr);
+// Loads the four traces as every command does (same rules and messages)
+// and reports on them, decompressing on the calling thread too when
+// one_thread; the frame table goes to *frames when asked.
+RunOutcome report_run(const std::string (&paths)[4], bool one_thread, std::vector<FrameRow>* frames = nullptr);
 
 // The runs of a list file: one "name,sd0,sd1,sd2,rd" line each, paths
 // relative to the list's folder; "#" lines and blank lines skipped. Fails
 // (RunFailure) on a line that is not such a line, naming the list and line.
 std::vector<RunLine> read_run_list(const std::string& list_path);
 
-// Reports on every run on `jobs` threads; outcomes in the list's order.
-// With progress, one line on standard error is kept up to date.
-std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, bool progress);
-
-// The outcomes as CSV (header, then a row per run) or a JSON array, with a
-// first column "run" and a last column "error".
-std::string format_runs(const std::vector<RunLine>& runs, const std::vector<RunOutcome>& outcomes, Style style);
+// Reports on every run on `jobs` threads, each run as report_run does;
+// outcomes in the list's order. With progress, one line on standard error
+// is kept up to date.
+std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, bool one_thread, bool progress);

@@ -1,29 +1,28 @@
 // Run control: the entry sequence, the guards that come before any output
-// file exists, and the start of the output stages.
+// file exists, the signals and the end of the process.
 
-#include "run_control.h"
+#include "trace_align/run_control.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <pthread.h>
+
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
-#include "failure.h"
-#include "runner.h"
-#include "trace_file.h"
+#include "trace_align/outputs.h"
+#include "trace_align/trace_file.h"
+#include "trace_io/failure.h"
 
 namespace {
-
-const char* const kOutputNames[] = {"rd_frame_dat",  "rd_trace",      "sd_trace",
-                                    "sd0_frame_dat", "sd1_frame_dat", "sd2_frame_dat"};
-
-void (*after_checks_hook)() = nullptr;
 
 // An exclusive lock on the working directory itself, for the whole run:
 // two runs in one directory would splice each other's outputs. Where the
@@ -51,25 +50,30 @@ class DirectoryLock {
   int fd_;
 };
 
-// Writes text on standard output from a signal handler.
-void write_safely(const char* text) {
-  size_t n = std::strlen(text);
-  while (n > 0) {
-    ssize_t done = ::write(1, text, n);
-    if (done <= 0) return;
-    text += done;
-    n -= static_cast<size_t>(done);
-  }
+// The signals that interrupt a run.
+sigset_t interrupting_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
+  return set;
 }
 
-extern "C" void on_interrupt(int signal) {
-  static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
-  write_safely(signal == SIGINT ? "interrupted by SIGINT" : signal == SIGTERM ? "interrupted by SIGTERM" : "interrupted by SIGHUP");
-  if (outputs_created()) write_safely("; the outputs of this run are incomplete");
-  write_safely("\n");
+// Waits for an interrupting signal, says what it did to the run, and ends
+// the process by it, as its default action would.
+void take_signals(const RunState* state) {
+  sigset_t set = interrupting_signals();
+  int signal = 0;
+  while (sigwait(&set, &signal) != 0) {
+  }
+  std::string text = signal == SIGINT ? "interrupted by SIGINT" : signal == SIGTERM ? "interrupted by SIGTERM" : "interrupted by SIGHUP";
+  print_lines(state->failure_text(text) + "\n");
   // The default action, so that a shell loop stops as it would for any
   // interrupted program.
-  ::signal(signal, SIG_DFL);
+  std::signal(signal, SIG_DFL);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, signal);
+  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
   ::raise(signal);
 }
 
@@ -79,10 +83,6 @@ bool is_null_or_full(const struct stat& st) {
     if (stat(name, &dev) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == dev.st_rdev) return true;
   return false;
 }
-
-// Where a one-thread run meets the two halves of the output start.
-constexpr OneThreadOrder kEmptying{0, 0};
-constexpr OneThreadOrder kSummaries{1, 0};
 
 constexpr const char* kUsage =
     "usage: trace_align SD0 SD1 SD2 RD\n"
@@ -112,32 +112,21 @@ const char* help_or_version(int argc, char** argv) {
   return nullptr;
 }
 
-std::string run(int argc, char** argv) {
-  try {
-    set_outputs_created(false);
-    if (argc != 5) return "check input files and try again";
-    limit_threads_as_environment_asks();
-
-    forget_files();
+std::string run(int argc, char** argv, RunState& state, const std::function<void()>& after_checks) {
+  if (argc != 5) return "check input files and try again";
+  std::string message = failure_message_of(state.program, [&] {
     InputFile inputs[4];
-    for (int i = 0; i < 4; ++i) {
-      inputs[i].open_or_fail(argv[i + 1]);
-      note_input(fileno(inputs[i].fp), inputs[i].path);
-    }
+    for (int i = 0; i < 4; ++i) inputs[i].open_or_fail(argv[i + 1], state);
     DirectoryLock lock;
     refuse_inputs_among_outputs(inputs, 4);
     refuse_unwritable_outputs();
-    if (after_checks_hook != nullptr) after_checks_hook();
+    if (after_checks) after_checks();
 
-    auto trace = std::make_unique<TraceFile>();
+    auto trace = std::make_unique<TraceFile>(state);
     trace->read_all(inputs);
     trace->start();
-    return "";
-  } catch (const RunFailure& failure) {
-    return failure.message;
-  } catch (const std::exception& e) {
-    return failure_message(e);
-  }
+  });
+  return message.empty() ? message : state.failure_text(message);
 }
 
 void refuse_inputs_among_outputs(const InputFile* inputs, int count) {
@@ -165,49 +154,25 @@ void refuse_unwritable_outputs() {
   }
 }
 
-void install_signal_handlers() {
-  struct sigaction action {};
-  action.sa_handler = on_interrupt;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+void watch_signals(const RunState& state) {
   std::signal(SIGPIPE, SIG_IGN);
+  // Blocked here, and so in every thread started from now on: only the
+  // watching thread takes them.
+  sigset_t set = interrupting_signals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  try {
+    std::thread(take_signals, &state).detach();
+  } catch (const std::system_error&) {
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // interrupted silently then, as any program
+  }
 }
 
-void set_after_checks_hook(void (*hook)()) { after_checks_hook = hook; }
-
-TraceFile::TraceFile() : rd_num(0), sd_num{0, 0, 0}, rd_frame_num(0), rd_id(0), sd_id(0) {}
-
-void TraceFile::start() {
-  sd_id = 0;
-  rd_id = 0;
-  // Both traces are opened before either is emptied, so that emptying them
-  // (slow for the large files of an earlier run) goes on while the frame
-  // sizes are written. Problems are still reported in creation order.
-  if (!rd_trace_fp.open("rd_trace")) rd_trace_fp.cannot_create(errno);
-  if (!sd_trace_fp.open("sd_trace")) {
-    int error = errno;
-    rd_trace_fp.empty();
-    sd_trace_fp.cannot_create(error);
+void end_run(const RunState& state, const std::string& message) {
+  if (!message.empty()) {
+    std::fputs(message.c_str(), stdout);
+    std::fputc('\n', stdout);
   }
-  Outcome emptied, summaries;
-  run_side_by_side(
-      [&] {
-        summaries = run_half(
-            [&] {
-              create_sd_frame_size();
-              build_frame_index();
-              indexed_ = true;
-            },
-            kSummaries);
-      },
-      [&] {
-        emptied = run_half(
-            [&] {
-              rd_trace_fp.empty();
-              sd_trace_fp.empty();
-            },
-            kEmptying);
-      });
-  rethrow_first_met(emptied, summaries);
-  compare();
+  if (std::fflush(stdout) != 0 || !state.said_all())
+    std::fputs("trace_align: cannot write to standard output\n", stderr);
+  std::exit(1);
 }

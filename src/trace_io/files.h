@@ -1,5 +1,5 @@
 // The files and arrays of a run: record arrays allocated once at their
-// exact size, input traces opened by path, and buffered output files whose
+// exact size, input tables opened by path, and buffered output files whose
 // every failure ends the run naming the file and the system's reason, so
 // that a full disk never passes unnoticed.
 #pragma once
@@ -37,15 +37,9 @@ bool resize_array(Array<T>& array, size_t count) {
 }
 
 class Decompressor;
+class RunState;
 
-// The regular files a run reads and writes, so that no output is opened
-// onto one of its inputs or onto another output, even when a link appears
-// after the checks at start-up. The run forgets them all at its start.
-void forget_files();
-// Notes an input's file (nothing for a pipe or device).
-void note_input(int fd, const std::string& path);
-
-// An input trace: its open stream and the path that names it in messages.
+// An input table: its open stream and the path that names it in messages.
 // Every input is read once; a regular file can be read again (count_lines
 // rewinds it), anything else, a pipe, a device or a compressed file, is a
 // stream that cannot.
@@ -53,9 +47,11 @@ struct InputFile {
   std::FILE* fp = nullptr;
   std::string path;
   // False when the path cannot be opened for reading or is a directory.
-  bool open(const char* path);
-  // The same, failing with "can't open file PATH".
-  void open_or_fail(const std::string& path);
+  // one_thread: a compressed input is decoded on the reading thread.
+  bool open(const char* path, bool one_thread = false);
+  // The same for a run, failing with "can't open file PATH"; the run notes
+  // the file as one of its inputs.
+  void open_or_fail(const std::string& path, RunState& run);
   // True when the input can be read only once. Recognises a compressed
   // file by its first bytes, reading them from a pipe.
   bool is_stream();
@@ -76,6 +72,7 @@ struct InputFile {
   void start_reading();
   size_t read_fd(char* buf, size_t n);
   size_t read_text(char* buf, size_t n);
+  bool one_thread_ = false;
   bool at_text_start_ = true;  // a byte-order mark here is skipped
   bool started_ = false;
   bool stream_ = false;
@@ -92,13 +89,14 @@ class alignas(64) OutFile {
   // Room one formatted line may take; every writer's widest line must fit.
   static constexpr size_t kMaxLine = 1024;
   // Opens name for writing, creating it, and empties it; fails on error.
-  void create(const char* name);
+  // The run notes it as created and as one of its outputs.
+  void create(RunState& run, const char* name);
   // The two halves of create: emptying a large file releases all its pages
   // and blocks, which takes a while that another thread can spend. open
   // returns false, with errno set, where create would fail; it fails itself
   // when the file is not one to write (a pipe, a socket, an input, another
   // output).
-  bool open(const char* name);
+  bool open(RunState& run, const char* name);
   void empty();
   [[noreturn]] void cannot_create(int error) const;
   // Room for at most kMaxLine bytes; hand the end of what was written to commit.

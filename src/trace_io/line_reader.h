@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "files.h"
-#include "numbers.h"
-#include "plain_line.h"
+#include "trace_io/files.h"
+#include "trace_io/numbers.h"
+#include "trace_io/plain_line.h"
 
 // A line holds at most this many characters before its newline (a line of
 // 999 bytes, newline included: what a 1000-byte line buffer holds).

@@ -3,7 +3,7 @@
 // command-line tools write them when files are concatenated; the stream must
 // end exactly at the end of one, or it was cut short.
 
-#include "decompress.h"
+#include "trace_io/decompress.h"
 
 #include <lzma.h>
 #include <unistd.h>
@@ -13,8 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "failure.h"
-#include "runner.h"
+#include "trace_io/failure.h"
 
 namespace {
 
@@ -163,9 +162,9 @@ class Codec {
   lzma_stream xz_ = LZMA_STREAM_INIT;
 };
 
-Decompressor::Decompressor(int fd, Compression format, std::string path, std::string head)
+Decompressor::Decompressor(int fd, Compression format, std::string path, std::string head, bool one_thread)
     : fd_(fd), format_(format), path_(std::move(path)), codec_(new Codec(format)), in_(head.begin(), head.end()) {
-  if (limited_to_one_thread()) return;
+  if (one_thread) return;
   try {
     thread_ = std::thread(&Decompressor::produce, this);
   } catch (const std::system_error&) {

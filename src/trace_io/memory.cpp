@@ -1,7 +1,7 @@
 // Reading the memory limits of Linux: /proc/meminfo, the cgroup (v2, then
 // v1) and RLIMIT_AS.
 
-#include "memory.h"
+#include "trace_io/memory.h"
 
 #include <sys/resource.h>
 

@@ -1,16 +1,18 @@
 // The trace set of one run: the records of the three sender traces and the
 // receiver trace, the receiver frame table, the output files and the stages
 // that line the traces up frame by frame. Read top to bottom, this header is
-// the whole run: load (trace_input.cpp), summarise (sender_frame_size.cpp),
-// write (trace_output.cpp), driven by run_control.cpp.
+// the whole run: load (trace_input.cpp), the frame table (frame_table.cpp),
+// summarise (sender_frame_size.cpp), write (trace_output.cpp), driven by
+// run_control.cpp. The six output names are in outputs.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "files.h"
-#include "frame_index.h"
-#include "numbers.h"
+#include "trace_align/frame_index.h"
+#include "trace_io/files.h"
+#include "trace_io/numbers.h"
+#include "trace_io/run_state.h"
 
 // One sender-trace line: time col1 frame size col4 col5. col1 is read but
 // not kept: no stage consults it, and a smaller record is less memory to
@@ -60,23 +62,27 @@ struct ReceiverFrames {
 // included. Leaves the stream rewound; fails if it cannot be read twice.
 int32_t count_lines(InputFile& stream);
 
-// Every stage fails through fail() (failure.h). Threads: read_all parses
-// sd_list/sd_num (and what loading sees of them) on the calling thread
-// while a second thread parses rd_list/rd_num (and its own); start empties rd_trace_fp and sd_trace_fp on a second
-// thread while the calling thread writes sd_frame_fp and the frame index;
+// Every stage fails through fail() (failure.h); the run's state (which
+// files it has, whether outputs exist, the thread choice, where messages
+// go) is the RunState it is given. Threads: read_all parses sd_list/sd_num
+// (and what loading sees of them) on the calling thread while a second
+// thread parses rd_list/rd_num (and its own); start empties rd_trace_fp and
+// sd_trace_fp on a second thread while the calling thread writes
+// sd_frame_fp and the frame index;
 // compare writes sd_trace_fp, sd_id and sd_cursor_ on the calling thread
 // and rd_trace_fp, rd_id, rd_cursor_ and lost_cursor_ on a second.
 // Everything else belongs to the calling thread, and each phase ends with
 // both threads joined.
 class TraceFile {
  public:
-  TraceFile();
+  explicit TraceFile(RunState& run) : run_(run) {}
 
   // Loading (trace_input.cpp).
   void read_sd(int32_t src, InputFile& stream);
   // Loads the receiver trace, then builds the frame table.
   void read_rd(InputFile& stream);
-  // Builds the frame table from rd_list and writes it to rd_frame_dat.
+  // Builds the frame table from rd_list and writes it to rd_frame_dat
+  // (frame_table.cpp).
   void create_rd_frame_table();
   // read_sd for sources 0, 1, 2 and read_rd on the four inputs, the
   // receiver trace parsed while the sender traces are.
@@ -84,13 +90,12 @@ class TraceFile {
   // The same without the frame table: the records only, no file written.
   void load_all(InputFile (&inputs)[4]);
 
-  // Creates the two aligned traces, then runs the output stages.
-  void start();
-
   // Sender frame summaries (sender_frame_size.cpp).
   void create_sd_frame_size();
 
   // Trace output (trace_output.cpp).
+  // Creates the two aligned traces, then runs the output stages.
+  void start();
   void write_sd(uint32_t src, uint32_t frame);
   void write_rd(uint32_t frame);
   void write_lost(uint32_t src, uint32_t frame);
@@ -105,17 +110,20 @@ class TraceFile {
   OutFile sd_trace_fp;
   OutFile rd_frame_fp;
   OutFile sd_frame_fp[3];
-  int32_t rd_num;
-  int32_t sd_num[3];
-  int32_t rd_frame_num;
-  int32_t rd_id;
-  alignas(64) int32_t sd_id;  // apart from rd_id: two threads count them
+  int32_t rd_num = 0;
+  int32_t sd_num[3] = {0, 0, 0};
+  int32_t rd_frame_num = 0;
+  int32_t rd_id = 0;
+  alignas(64) int32_t sd_id = 0;  // apart from rd_id: two threads count them
 
  private:
+  RunState& run_;
   void load_rd(InputFile& stream);
   // Prints a note when the receiver trace is not in frame order.
   void report_frame_order(const ReceiverFrames& frames) const;
   void build_frame_index();
+  // compare once the frame index is built.
+  void write_traces();
   void write_sd_rows(int64_t& row);
   void write_rd_rows(int64_t& row);
   FrameIndex sd_index_[3];
@@ -130,5 +138,4 @@ class TraceFile {
   alignas(64) FrameCursor rd_cursor_;
   FrameCursor lost_cursor_[3];
   std::string rd_path_;  // names the receiver trace in messages
-  bool indexed_ = false;  // the index is built already for the next compare
 };

@@ -1,6 +1,6 @@
 // The files and arrays of a run.
 
-#include "files.h"
+#include "trace_io/files.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -12,30 +12,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
-#include "decompress.h"
-#include "failure.h"
-
-namespace {
-
-struct FileId {
-  dev_t dev;
-  ino_t ino;
-  std::string name;  // as messages name it
-  bool input;
-};
-// Touched only by the thread that opens files: the run's calling thread.
-std::vector<FileId> files;
-
-}  // namespace
-
-void forget_files() { files.clear(); }
-
-void note_input(int fd, const std::string& path) {
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) files.push_back({st.st_dev, st.st_ino, path, true});
-}
+#include "trace_io/decompress.h"
+#include "trace_io/failure.h"
+#include "trace_io/run_state.h"
 
 void ArrayFree::operator()(void* p) const { std::free(p); }
 
@@ -79,8 +59,9 @@ void* reallocate_bytes(void* p, size_t count, size_t size) {
   return q;
 }
 
-bool InputFile::open(const char* name) {
+bool InputFile::open(const char* name, bool one_thread) {
   close();
+  one_thread_ = one_thread;
   fp = std::fopen(name, "r");
   if (fp == nullptr) return false;
   // A directory opens for reading but every read fails: treat it as an
@@ -94,8 +75,9 @@ bool InputFile::open(const char* name) {
   return true;
 }
 
-void InputFile::open_or_fail(const std::string& name) {
-  if (!open(name.c_str())) fail("can't open file " + name);
+void InputFile::open_or_fail(const std::string& name, RunState& run) {
+  if (!open(name.c_str(), run.one_thread)) fail("can't open file " + name);
+  run.note_input(fileno(fp), path);
 }
 
 bool InputFile::is_stream() {
@@ -136,7 +118,7 @@ void InputFile::start_reading() {
   Compression format = detect_compression(head, got);
   if (format != Compression::kNone) {
     stream_ = true;
-    decoder_ = std::make_unique<Decompressor>(fd, format, path, head_);
+    decoder_ = std::make_unique<Decompressor>(fd, format, path, head_, one_thread_);
     head_.clear();
   }
 }
@@ -200,12 +182,12 @@ void InputFile::close() {
   head_pos_ = 0;
 }
 
-void OutFile::create(const char* name) {
-  if (!open(name)) cannot_create(errno);
+void OutFile::create(RunState& run, const char* name) {
+  if (!open(run, name)) cannot_create(errno);
   empty();
 }
 
-bool OutFile::open(const char* name) {
+bool OutFile::open(RunState& run, const char* name) {
   name_ = name;
   // Non-blocking, so that a FIFO put in an output's place is refused
   // instead of waiting forever for a reader.
@@ -224,18 +206,15 @@ bool OutFile::open(const char* name) {
   }
   regular_ = S_ISREG(st.st_mode);
   if (regular_) {
-    for (const FileId& f : files) {
-      // The same output created again (in tests) is no conflict.
-      if (f.dev != st.st_dev || f.ino != st.st_ino || (!f.input && f.name == name_)) continue;
+    std::string refused = run.note_output(st.st_dev, st.st_ino, name_);
+    if (!refused.empty()) {
       ::close(fd_);
       fd_ = -1;
-      if (f.input) fail("input file " + f.name + " is the output file " + name_ + " of this run; refusing to overwrite it");
-      fail(f.name + " and " + name_ + " are the same file");
+      fail(refused);
     }
-    files.push_back({st.st_dev, st.st_ino, name_, false});
   }
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
-  set_outputs_created(true);
+  run.outputs_created = true;
   if (!buf_) buf_.reset(new char[kBufSize]);
   len_ = 0;
   return true;

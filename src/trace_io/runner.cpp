@@ -1,18 +1,17 @@
 // Running two halves of a stage side by side.
 
-#include "runner.h"
+#include "trace_io/runner.h"
 
 #include <sched.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <system_error>
 #include <thread>
 
-#include "failure.h"
+#include "trace_io/failure.h"
+#include "trace_io/run_state.h"
 
 namespace {
 
@@ -35,9 +34,15 @@ bool cpus_busy() {
   return read && runnable > cpus;
 }
 
-// TRACE_ALIGN_THREADS=1 or 2 as set; otherwise two threads unless the
-// CPUs are busy (runs side by side in a sweep): a second thread could not
-// shorten the run then, and would only add CPU time.
+// Runs a half, turning its failure into a value.
+Outcome run_half(const RunState& run, const Half& half) {
+  std::string message = failure_message_of(run.program, half.fn);
+  if (message.empty()) return std::nullopt;
+  return HalfFailure{std::move(message), half.at};
+}
+
+}  // namespace
+
 bool one_thread_chosen() {
   const char* threads = threads_setting();
   if (threads != nullptr && std::strcmp(threads, "1") == 0) return true;
@@ -45,54 +50,30 @@ bool one_thread_chosen() {
   return cpus_busy();
 }
 
-// As chosen from the start, and again at each run.
-std::atomic<bool> one_thread{one_thread_chosen()};
-
-}  // namespace
-
-void limit_to_one_thread(bool one) { one_thread = one; }
-void limit_threads_as_environment_asks() { one_thread = one_thread_chosen(); }
 bool one_thread_asked() {
   const char* threads = threads_setting();
   return threads != nullptr && std::strcmp(threads, "1") == 0;
 }
-bool limited_to_one_thread() { return one_thread; }
 
-Outcome run_half(const std::function<void()>& fn, const OneThreadOrder& at) {
-  try {
-    fn();
-    return std::nullopt;
-  } catch (const RunFailure& failure) {
-    return HalfFailure{failure.message, at};
-  } catch (const std::exception& e) {
-    return HalfFailure{failure_message(e), at};
-  }
-}
-
-void run_side_by_side(const std::function<void()>& first, const std::function<void()>& second) {
+Outcome side_by_side(const RunState& run, const Half& first, const Half& second) {
+  Outcome a, b;
   std::thread helper;
-  if (!one_thread) {
+  if (!run.one_thread) {
     try {
-      helper = std::thread(second);
+      helper = std::thread([&] { b = run_half(run, second); });
     } catch (const std::system_error&) {
       // No thread to spare (a process limit, say): one after the other.
     }
   }
-  first();
+  a = run_half(run, first);
   if (helper.joinable())
     helper.join();
   else
-    second();
+    b = run_half(run, second);
+  if (a && b) return a->at <= b->at ? a : b;
+  return a ? a : b;
 }
 
-const HalfFailure* first_met(const Outcome& a, const Outcome& b) {
-  if (a && b) return a->at <= b->at ? &*a : &*b;
-  if (a) return &*a;
-  if (b) return &*b;
-  return nullptr;
-}
-
-void rethrow_first_met(const Outcome& a, const Outcome& b) {
-  // The message carries its suffix already: thrown as it stands.
-  if (const HalfFailure* failure = first_met(a, b)) throw RunFailure{failure->message};
+void rethrow(const Outcome& failure) {
+  if (failure) throw RunFailure{failure->message};
 }

@@ -1,19 +1,19 @@
-// The table reading, for any record type: shared by the trace set's
-// loading and by trace_report, so that every command reads tables by the
-// same rules and with the same messages.
+// The table reading, for any record type: every command reads its tables
+// through load_table, by the same rules and with the same messages.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <type_traits>
 
-#include "failure.h"
-#include "files.h"
-#include "line_reader.h"
-#include "trace_file.h"
+#include "trace_io/failure.h"
+#include "trace_io/files.h"
+#include "trace_io/line_reader.h"
 
 // Fails: the table has more lines than an int32 counts.
-[[noreturn]] void too_many_lines(const InputFile& in);
+[[noreturn]] inline void too_many_lines(const InputFile& in) {
+  fail(in.path + ": too many lines (more than " + std::to_string(INT32_MAX) + ")");
+}
 
 // Room for count records of the table `name`; fails when memory is short.
 template <typename Record>
@@ -38,8 +38,9 @@ inline size_t first_capacity(uint64_t text_size) {
 // columns and ignores the values of those in `unused` (bit k for column k).
 // A parse that takes any fields type (auto&) is given a line in the plain
 // form as LineReader::PlainFields, read in one scan; other lines, and every
-// line for a parse that takes only LineReader::Fields, token by token. The records go into an array that starts with room for the
-// lines the text's size suggests, doubles when they are more, and is cut
+// line for a parse that takes only LineReader::Fields, token by token. The
+// records go into an array that starts with room for the lines the text's
+// size suggests, doubles when they are more, and is cut
 // to their number at the end, so the table ends up allocated at its exact
 // size. Fails naming the file and line of the first bad line.
 template <typename Record, typename Parse>

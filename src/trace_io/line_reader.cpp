@@ -2,11 +2,11 @@
 // has it (plain_line.h decides), unless the build asks for the portable
 // scans (TRACE_ALIGN_SIMD=OFF), which then get tested too.
 
-#include "line_reader.h"
+#include "trace_io/line_reader.h"
 
 #include <cstring>
 
-#include "failure.h"
+#include "trace_io/failure.h"
 
 void LineReader::Fields::missing_column() {
   reader_.end_line(window_ + at_);  // a line too long is reported as such

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "swar.h"
+#include "trace_io/swar.h"
 
 namespace digits {
 

@@ -26,11 +26,11 @@ const char* compression_name(Compression format);
 class Codec;
 
 // Decodes the compressed stream read from fd, whose first bytes (already
-// read from fd) are `head`. Errors, a truncated stream included, end the
+// read from fd) are `head`, on a thread of its own unless one_thread. Errors, a truncated stream included, end the
 // run when the reader reaches them: "PATH: cannot decompress (FORMAT): REASON".
 class Decompressor {
  public:
-  Decompressor(int fd, Compression format, std::string path, std::string head);
+  Decompressor(int fd, Compression format, std::string path, std::string head, bool one_thread);
   ~Decompressor();  // stops the decoding thread
   // Up to n decoded bytes; 0 at the end of the stream.
   size_t read(char* buf, size_t n);

@@ -1,8 +1,8 @@
 // The index arrays of the frame grouping.
 
-#include "frame_index.h"
+#include "trace_align/frame_index.h"
 
-#include "failure.h"
+#include "trace_io/failure.h"
 
 Array<uint32_t> allocate_index(size_t count) {
   Array<uint32_t> array = allocate_array<uint32_t>(count);

@@ -5,14 +5,15 @@
 
 #include <cstdio>
 
-#include "trace_file/failure.h"
-#include "trace_file/run_control.h"
+#include "trace_align/run_control.h"
+#include "trace_io/runner.h"
 
 int main(int argc, char** argv) {
   if (const char* text = help_or_version(argc, argv)) {
     bool written = std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0;
     return written ? 0 : 1;
   }
-  install_signal_handlers();
-  end_run(run(argc, argv));
+  RunState state("trace_align", one_thread_chosen());
+  watch_signals(state);
+  end_run(state, run(argc, argv, state));
 }

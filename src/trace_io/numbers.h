@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "digits.h"
+#include "trace_io/digits.h"
 
 // Widest results of the writers below, for the line-size checks of their
 // callers: printf's "%f" of -DBL_MAX is 317 characters, "%d" of INT32_MIN 11.

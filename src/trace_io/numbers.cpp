@@ -28,8 +28,8 @@
 // Nothing here depends on the process locale; the C library is called with
 // an explicit C locale (strtod_l, uselocale), never setlocale.
 
-#include "numbers.h"
-#include "swar.h"
+#include "trace_io/numbers.h"
+#include "trace_io/swar.h"
 
 #include <locale.h>
 

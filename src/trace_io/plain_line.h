@@ -17,8 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "numbers.h"
-#include "swar.h"
+#include "trace_io/numbers.h"
+#include "trace_io/swar.h"
 
 #if defined(__SSE2__) && !defined(TRACE_ALIGN_NO_SIMD)
 #define TRACE_ALIGN_SSE2 1

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "files.h"
+#include "trace_io/files.h"
 
 // Where a trace's records of each frame below `rows` are. A trace in frame
 // order (the usual case) needs no memory: its records of a frame follow one

@@ -1,16 +1,18 @@
-// Trace output: the walk over the receiver frame table and the writers of
-// sd_trace and rd_trace lines. The records are grouped by frame number
+// Trace output: the start of the output stages, the walk over the receiver
+// frame table and the writers of sd_trace and rd_trace lines. The records are grouped by frame number
 // once (frame_index.h), so each frame costs only its own packets; the two
 // traces are written by two walks on two threads.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "failure.h"
-#include "numbers.h"
-#include "runner.h"
-#include "trace_file.h"
+#include "trace_align/outputs.h"
+#include "trace_align/trace_file.h"
+#include "trace_io/failure.h"
+#include "trace_io/numbers.h"
+#include "trace_io/runner.h"
 
 namespace {
 
@@ -32,7 +34,10 @@ static_assert(kWidestSdLine + kWriterScratch <= OutFile::kMaxLine &&
 enum WalkPart { kSenderLines, kReceiverLines, kCloseReceiverTrace, kCloseSenderTrace };
 
 constexpr const char* kNoSrc = "Error...no src found\n";
-void report_no_src() { print_lines(kNoSrc); }
+
+// Where a one-thread run meets the two halves of the output start.
+constexpr OneThreadOrder kEmptying{0, 0};
+constexpr OneThreadOrder kSummaries{1, 0};
 
 // A running id and its text, printf's "%d", counted up in place: most ids
 // differ from the last in the last digit only, so they are not converted
@@ -79,6 +84,32 @@ class IdText {
 
 }  // namespace
 
+void TraceFile::start() {
+  sd_id = 0;
+  rd_id = 0;
+  // Both traces are opened before either is emptied, so that emptying them
+  // (slow for the large files of an earlier run) goes on while the frame
+  // sizes are written. Problems are still reported in creation order.
+  if (!rd_trace_fp.open(run_, kRdTrace)) rd_trace_fp.cannot_create(errno);
+  if (!sd_trace_fp.open(run_, kSdTrace)) {
+    int error = errno;
+    rd_trace_fp.empty();
+    sd_trace_fp.cannot_create(error);
+  }
+  rethrow(side_by_side(run_,
+                       {[&] {
+                          create_sd_frame_size();
+                          build_frame_index();
+                        },
+                        kSummaries},
+                       {[&] {
+                          rd_trace_fp.empty();
+                          sd_trace_fp.empty();
+                        },
+                        kEmptying}));
+  write_traces();
+}
+
 void TraceFile::build_frame_index() {
   uint32_t rows = rd_frame_num > 0 ? static_cast<uint32_t>(rd_frame_num) : 0;
   for (int src = 0; src < 3; ++src)
@@ -89,7 +120,7 @@ void TraceFile::build_frame_index() {
 }
 
 void TraceFile::write_sd(uint32_t src, uint32_t frame) {
-  if (src > 2) return report_no_src();
+  if (src > 2) return run_.say(kNoSrc);
   IdText id(sd_id);
   for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, sd_cursor_[src], [&](const SdRecord& r) {
     char* out = put_time_left16(sd_trace_fp.reserve(), r.time);
@@ -124,7 +155,7 @@ void TraceFile::write_rd(uint32_t frame) {
 }
 
 void TraceFile::write_lost(uint32_t src, uint32_t frame) {
-  if (src > 2) return report_no_src();
+  if (src > 2) return run_.say(kNoSrc);
   // Readers of rd_trace expect one space less after "lost" for source 2.
   const char* lost = src == 2 ? " lost " : " lost  ";
   size_t lost_len = src == 2 ? 6 : 7;
@@ -171,45 +202,40 @@ void TraceFile::write_rd_rows(int64_t& row) {
 }
 
 void TraceFile::compare() {
-  if (!indexed_) build_frame_index();
-  indexed_ = false;  // built for this walk only
+  build_frame_index();
+  write_traces();
+}
+
+void TraceFile::write_traces() {
   // sd_trace and rd_trace share nothing but the tables, so each is written
   // by its own walk over the rows, side by side, and closed as soon as it
   // is complete. Rows without a source are reported afterwards, up to where
   // a one-thread walk would have stopped.
   OneThreadOrder sd_at{0, kSenderLines};
   OneThreadOrder rd_at{0, kReceiverLines};
-  Outcome sd, rd;
-  run_side_by_side(
-      [&] {
-        sd = run_half(
-            [&] {
-              write_sd_rows(sd_at.step);
-              sd_at = {rd_frame_num, kCloseSenderTrace};
-              sd_trace_fp.close();
-            },
-            sd_at);
-      },
-      [&] {
-        rd = run_half(
-            [&] {
-              write_rd_rows(rd_at.step);
-              rd_at = {rd_frame_num, kCloseReceiverTrace};
-              rd_trace_fp.close();
-            },
-            rd_at);
-      });
-  const HalfFailure* failure = first_met(sd, rd);
-  int64_t reached = failure != nullptr ? failure->at.step : rd_frame_num;
+  Outcome failure = side_by_side(run_,
+                                 {[&] {
+                                    write_sd_rows(sd_at.step);
+                                    sd_at = {rd_frame_num, kCloseSenderTrace};
+                                    sd_trace_fp.close();
+                                  },
+                                  sd_at},
+                                 {[&] {
+                                    write_rd_rows(rd_at.step);
+                                    rd_at = {rd_frame_num, kCloseReceiverTrace};
+                                    rd_trace_fp.close();
+                                  },
+                                  rd_at});
+  int64_t reached = failure ? failure->at.step : rd_frame_num;
   constexpr size_t kReportChunk = size_t{64} << 10;  // printed a chunk at a time
   std::string report;
   for (int64_t i = 0; i < reached; ++i) {
     if (static_cast<uint32_t>(rd_frame_list[i].src) > 2) report += kNoSrc;
     if (report.size() >= kReportChunk) {
-      print_lines(report);
+      run_.say(report);
       report.clear();
     }
   }
-  print_lines(report);
-  rethrow_first_met(sd, rd);
+  if (!report.empty()) run_.say(report);
+  rethrow(failure);
 }

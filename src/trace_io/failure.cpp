@@ -1,0 +1,48 @@
+// The one error channel.
+
+#include "trace_io/failure.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <exception>
+#include <new>
+
+void fail(const std::string& what) { throw RunFailure{what}; }
+
+std::string failure_message_of(const std::string& program, const std::function<void()>& fn) {
+  try {
+    fn();
+    return "";
+  } catch (const RunFailure& failure) {
+    return failure.message;
+  } catch (const std::bad_alloc&) {
+    return program + ": cannot allocate memory";
+  } catch (const std::exception& e) {
+    return program + ": " + e.what();
+  }
+}
+
+bool print_lines(const std::string& text) {
+  std::fflush(stdout);  // what stdio holds comes first
+  size_t at = 0;
+  while (at < text.size()) {
+    // Up to PIPE_BUF bytes ending with a newline: such a write to a pipe
+    // is never split.
+    size_t end = std::min(text.size(), at + PIPE_BUF);
+    if (end < text.size()) {
+      size_t newline = text.rfind('\n', end - 1);
+      if (newline != std::string::npos && newline >= at) end = newline + 1;
+    }
+    while (at < end) {
+      ssize_t n = ::write(1, text.data() + at, end - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      at += static_cast<size_t>(n);
+    }
+  }
+  return true;
+}

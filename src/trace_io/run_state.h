@@ -1,0 +1,58 @@
+// What one run of a command must know while it goes, in one object that
+// the command's run() owns and hands down: nothing of it is kept anywhere
+// else, so runs side by side in one process (trace_report --runs, tests)
+// share nothing.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class RunState {
+ public:
+  // program names the command in messages; one_thread keeps every stage
+  // (decompression included) on the calling thread.
+  explicit RunState(std::string program = "trace_io", bool one_thread = false)
+      : program(std::move(program)), one_thread(one_thread) {}
+  RunState(const RunState&) = delete;
+  RunState& operator=(const RunState&) = delete;
+
+  const std::string program;
+  const bool one_thread;
+
+  // Set once the first output file of the run is created: a failure from
+  // then on leaves the outputs incomplete, and its message must say so.
+  std::atomic<bool> outputs_created{false};
+  // The message of a failure with that said when it is true.
+  std::string failure_text(const std::string& message) const;
+
+  // A line or more of messages on standard output (see print_lines), or
+  // into *captured when a test set it. A failed write is remembered.
+  void say(const std::string& text);
+  bool said_all() const { return !say_failed_; }
+  std::string* captured = nullptr;
+
+  // The regular files the run reads and writes, so that no output is
+  // opened onto an input or onto another output, even when a link appears
+  // after the checks at start-up. Notes an input's file (nothing for a
+  // pipe or device).
+  void note_input(int fd, const std::string& path);
+  // Notes the regular file (dev, ino) opened as the output `name`; returns
+  // instead, noting nothing, the message that refuses it when it is an
+  // input or another output of the run ("" when it is neither).
+  std::string note_output(dev_t dev, ino_t ino, const std::string& name);
+
+ private:
+  struct FileId {
+    dev_t dev;
+    ino_t ino;
+    std::string name;  // as messages name it
+    bool input;
+  };
+  std::mutex files_mutex_;  // guards files_: any thread may open a file
+  std::vector<FileId> files_;
+  std::atomic<bool> say_failed_{false};
+};

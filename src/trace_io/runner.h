@@ -1,0 +1,51 @@
+// Two halves of a stage on two threads. Each half's failure comes back as a
+// value; side_by_side then picks the failure a run on one thread would have
+// met first, so that two threads never change a message. And the choice
+// of how many threads a run uses.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+class RunState;
+
+// Where a failure stands in the order of a run on one thread: earlier
+// steps first, and within a step, earlier parts first.
+struct OneThreadOrder {
+  int64_t step = 0;
+  int part = 0;
+  auto operator<=>(const OneThreadOrder&) const = default;
+};
+
+// A half that failed: its message, and where a one-thread run meets it.
+struct HalfFailure {
+  std::string message;
+  OneThreadOrder at;
+};
+using Outcome = std::optional<HalfFailure>;
+
+// One half of a stage: what it does, and where it stands, kept up to date
+// by fn and read when it fails.
+struct Half {
+  std::function<void()> fn;
+  const OneThreadOrder& at;
+};
+
+// Runs first on this thread and second on another, waits for both, and
+// returns the failure a run on one thread meets first (none when neither
+// failed). Where no second thread can be started, or the run keeps to one
+// thread, they run one after the other, first then second.
+Outcome side_by_side(const RunState& run, const Half& first, const Half& second);
+
+// Throws the failure, if any, as it stands.
+void rethrow(const Outcome& failure);
+
+// The thread choice for a run: TRACE_ALIGN_THREADS=1 or 2 as set;
+// otherwise two threads unless the CPUs the process may use are all busy
+// (runs side by side in a sweep), where a second thread could not shorten
+// the run and would only add CPU time. True for one thread.
+bool one_thread_chosen();
+// True when TRACE_ALIGN_THREADS=1 asks for one thread.
+bool one_thread_asked();

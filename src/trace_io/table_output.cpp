@@ -1,0 +1,86 @@
+// Formatting rows. Numbers go through to_chars: the shortest form that
+// reads back exactly, with a full stop whatever the locale.
+
+#include "trace_io/table_output.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+std::string number_text(double value) {
+  if (!std::isfinite(value)) return "";
+  char buf[64];
+  auto [end, error] = std::to_chars(buf, buf + sizeof buf, value);
+  return error == std::errc() ? std::string(buf, end) : std::string();
+}
+
+std::optional<std::string> optional_number(const std::optional<double>& value) {
+  if (!value || !std::isfinite(*value)) return std::nullopt;
+  return number_text(*value);
+}
+
+std::string csv_field(std::string_view text) {
+  if (text.find_first_of(",\"\n\r") == std::string_view::npos) return std::string(text);
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string csv_header(const std::vector<std::string>& names) {
+  std::string out;
+  for (size_t i = 0; i < names.size(); ++i) out += (i ? "," : "") + names[i];
+  return out + '\n';
+}
+
+std::string csv_row(const std::vector<Field>& fields) {
+  std::string out;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i) out += ',';
+    const Field& f = fields[i];
+    if (f.text) out += f.quoted ? csv_field(*f.text) : *f.text;
+  }
+  return out + '\n';
+}
+
+std::string json_object(const std::vector<std::string>& names, const std::vector<Field>& fields) {
+  std::string out = "{";
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const Field& f = fields[i];
+    out += (i ? "," : "") + json_string(names[i]) + ":";
+    out += !f.text ? std::string("null") : f.quoted ? json_string(*f.text) : *f.text;
+  }
+  return out + "}";
+}
+
+std::string format_rows(const std::vector<std::string>& names, const std::vector<std::vector<Field>>& rows,
+                        bool json) {
+  std::string out;
+  if (!json) {
+    out = csv_header(names);
+    for (const std::vector<Field>& row : rows) out += csv_row(row);
+    return out;
+  }
+  out = "[\n";
+  for (size_t i = 0; i < rows.size(); ++i) out += json_object(names, rows[i]) + (i + 1 < rows.size() ? ",\n" : "\n");
+  return out + "]\n";
+}
