@@ -11,6 +11,7 @@
 
 #include "compress_support.h"
 #include "fuzz_support.h"
+#include "trace_oracle.h"
 #include "trace_io/numbers.h"
 
 namespace {
@@ -43,47 +44,12 @@ void CheckNumbers(const uint8_t* data, size_t size) {
   if (std::strcmp(printed, expected) != 0) __builtin_trap();
 }
 
-// A time kept as strtod's double; a NaN keeps only its sign, which is all
-// that printing it shows.
-bool SameTime(double want, TraceTime got) {
-  double value = got.value();
-  if (std::isnan(want)) return std::isnan(value) && std::signbit(want) == std::signbit(value);
-  return std::memcmp(&want, &value, sizeof want) == 0;
-}
-
-// Every record holds the conversions of its line's first six tokens: the
-// line, its newline included, split at runs of spaces; a newline alone is
-// a token only after others. A byte-order mark before the first line is
-// skipped.
+// Every record holds the conversions of its line's tokens.
 void CheckColumns(const uint8_t* data, size_t size, const SdRecord* records) {
-  const char* p = reinterpret_cast<const char*>(data);
-  const char* end = p + size;
-  // A UTF-8 byte-order mark at the start is no part of the first time.
-  if (size >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
-  for (size_t i = 0; p < end; ++i) {
-    const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-    const char* stop = nl != nullptr ? nl + 1 : end;
-    std::vector<std::string> tokens;
-    for (const char* q = p; q < stop;) {
-      if (*q == ' ') {
-        ++q;
-        continue;
-      }
-      const char* r = q;
-      while (r < stop && *r != ' ') ++r;
-      tokens.emplace_back(q, r);
-      q = r;
-    }
-    if (tokens.size() == 1 && tokens[0] == "\n") tokens.clear();
-    if (tokens.size() < 6) __builtin_trap();  // the reader should have refused the line
-    auto Int = [&](int k) { return parse_int32(tokens[k].data(), tokens[k].data() + tokens[k].size()); };
-    double time = parse_time(tokens[0].data(), tokens[0].data() + tokens[0].size());
-    const SdRecord& r = records[i];
-    if (!SameTime(time, r.time) || Int(2) != r.frame ||
-        Int(3) != r.size || Int(4) != r.col4 || Int(5) != r.col5)
-      __builtin_trap();
-    p = stop;
-  }
+  std::vector<std::vector<std::string>> lines =
+      TokensOfLines(std::string_view(reinterpret_cast<const char*>(data), size));
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (!SenderRecordMismatch(records[i], lines[i]).empty()) __builtin_trap();
 }
 
 }  // namespace

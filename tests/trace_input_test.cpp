@@ -7,6 +7,7 @@
 
 #include "trace_io/numbers.h"
 #include "test_support.h"
+#include "trace_oracle.h"
 
 namespace {
 
@@ -25,23 +26,14 @@ class TraceInputTest : public ScratchTest {
     EXPECT_TRUE(in.open("sd1.txt"));
     return EndMessage([&] { trace.read_sd(1, in); });
   }
-  // Loads text, lines split into their tokens, and checks that each record
-  // holds what the token readers give for its line.
-  void ExpectLoadedAsTokens(const std::string& text, const std::vector<std::vector<std::string>>& lines) {
+  // Loads text and checks that each record holds what the token readers
+  // give for its line.
+  void ExpectLoadedAsTokens(const std::string& text) {
     ASSERT_EQ("", Load(text));
+    std::vector<std::vector<std::string>> lines = TokensOfLines(text);
     ASSERT_EQ(static_cast<int32_t>(lines.size()), trace.sd_num[1]);
-    auto Int = [](const std::string& s) { return parse_int32(s.data(), s.data() + s.size()); };
-    for (size_t i = 0; i < lines.size(); ++i) {
-      const SdRecord& r = trace.sd_list[1][i];
-      const std::vector<std::string>& t = lines[i];
-      double time = parse_time(t[0].data(), t[0].data() + t[0].size());
-      double got = r.time.value();
-      ASSERT_EQ(0, std::memcmp(&time, &got, sizeof time)) << i << " " << t[0];
-      ASSERT_EQ(Int(t[2]), r.frame) << i;
-      ASSERT_EQ(Int(t[3]), r.size) << i;
-      ASSERT_EQ(Int(t[4]), r.col4) << i;
-      ASSERT_EQ(Int(t[5]), r.col5) << i << " " << t[5];
-    }
+    for (size_t i = 0; i < lines.size(); ++i)
+      ASSERT_EQ("", SenderRecordMismatch(trace.sd_list[1][i], lines[i])) << "line " << i + 1;
   }
   TraceFile trace{state};
 };
@@ -82,7 +74,6 @@ TEST_F(TraceInputTest, ColumnsAnywhereInLongLinesReadAsTheirTokens) {
                                            "123456789012", "1e3", "0x10", "+7", "abc", "-", "1.",
                                            "12345678.5", "2147483648", "00000000000000000001"};
   std::string text;
-  std::vector<std::vector<std::string>> lines;
   for (int i = 0; i < 40000; ++i) {
     std::vector<std::string> line;
     size_t columns = 6 + rng() % 3;
@@ -93,9 +84,8 @@ TEST_F(TraceInputTest, ColumnsAnywhereInLongLinesReadAsTheirTokens) {
     }
     if (rng() % 2) text.pop_back();
     text += '\n';
-    lines.push_back(line);
   }
-  ExpectLoadedAsTokens(text, lines);
+  ExpectLoadedAsTokens(text);
 }
 
 // Lines as trace writers print them are read in one scan, others token by
@@ -110,7 +100,6 @@ TEST_F(TraceInputTest, PlainLinesReadAsTheirTokens) {
   };
   std::vector<std::string> ends = {"\n", "\r\n", " \n", " 99\n", "\t\n"};
   std::string text;
-  std::vector<std::vector<std::string>> lines;
   for (int i = 0; i < 30000; ++i) {
     std::vector<std::string> line;
     std::string time = digits(1 + static_cast<int>(rng() % 10));
@@ -123,9 +112,8 @@ TEST_F(TraceInputTest, PlainLinesReadAsTheirTokens) {
     }
     for (const std::string& t : line) text += t + (&t == &line.back() ? "" : " ");
     text += rng() % 8 ? ends[0] : ends[rng() % ends.size()];
-    lines.push_back(line);
   }
-  ExpectLoadedAsTokens(text, lines);
+  ExpectLoadedAsTokens(text);
 }
 
 TEST_F(TraceInputTest, WindowsLineEndsParse) {

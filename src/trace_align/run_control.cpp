@@ -66,6 +66,7 @@ void take_signals(const RunState* state) {
   while (sigwait(&set, &signal) != 0) {
   }
   std::string text = signal == SIGINT ? "interrupted by SIGINT" : signal == SIGTERM ? "interrupted by SIGTERM" : "interrupted by SIGHUP";
+  auto held = state->hold_messages();  // until the process ends
   print_lines(state->failure_text(text) + "\n");
   // The default action, so that a shell loop stops as it would for any
   // interrupted program.

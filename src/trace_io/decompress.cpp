@@ -23,9 +23,9 @@ constexpr size_t kBlocksAhead = 4;
 // Compressed bytes read from the file at a time.
 constexpr size_t kCompressedRead = size_t{256} << 10;
 
-const unsigned char kGzipMagic[] = {0x1f, 0x8b};
-const unsigned char kZstdMagic[] = {0x28, 0xb5, 0x2f, 0xfd};
-const unsigned char kXzMagic[] = {0xfd, '7', 'z', 'X', 'Z', 0x00};
+constexpr unsigned char kGzipMagic[] = {0x1f, 0x8b};
+constexpr unsigned char kZstdMagic[] = {0x28, 0xb5, 0x2f, 0xfd};
+constexpr unsigned char kXzMagic[] = {0xfd, '7', 'z', 'X', 'Z', 0x00};
 
 template <size_t N>
 bool starts_with(const unsigned char* head, size_t n, const unsigned char (&magic)[N]) {

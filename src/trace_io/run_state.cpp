@@ -13,6 +13,7 @@ std::string RunState::failure_text(const std::string& message) const {
 }
 
 void RunState::say(const std::string& text) {
+  std::lock_guard<std::mutex> lock(say_mutex_);
   if (captured != nullptr)
     *captured += text;
   else if (!print_lines(text))
