@@ -11,8 +11,8 @@
 
 #include "compress_support.h"
 #include "fuzz_support.h"
-#include "trace_oracle.h"
 #include "trace_io/numbers.h"
+#include "trace_oracle.h"
 
 namespace {
 
@@ -25,7 +25,9 @@ void CheckNumbers(const uint8_t* data, size_t size) {
   double got = parse_time(b, e);
   if (std::memcmp(&want, &got, sizeof want) != 0) __builtin_trap();
   long wide = strtol_l(b, nullptr, 10, c);
-  int32_t clamped = wide > INT32_MAX ? INT32_MAX : wide < INT32_MIN ? INT32_MIN : static_cast<int32_t>(wide);
+  int32_t clamped = wide > INT32_MAX   ? INT32_MAX
+                    : wide < INT32_MIN ? INT32_MIN
+                                       : static_cast<int32_t>(wide);
   if (parse_int32(b, e) != clamped) __builtin_trap();
   // The readers' conversions of a whole token, with the line after it.
   std::string token(b, std::strcspn(b, " \n"));
@@ -77,13 +79,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     trace.read_rd(again);
     if (trace.rd_num != trace.sd_num[1] || trace.rd_frame_num < 1) __builtin_trap();
     // The same bytes compressed load the same records, read once.
-    WriteInput("trace.gz", Compress(Format::kGzip, std::string(reinterpret_cast<const char*>(data), size)));
+    WriteInput("trace.gz",
+               Compress(Format::kGzip, std::string(reinterpret_cast<const char*>(data), size)));
     TraceFile unzipped(state);
     InputFile gz;
     OpenInput(gz, "trace.gz");
     unzipped.read_sd(1, gz);
     if (unzipped.sd_num[1] != trace.sd_num[1] ||
-        std::memcmp(unzipped.sd_list[1].get(), trace.sd_list[1].get(), sizeof(SdRecord) * lines) != 0)
+        std::memcmp(unzipped.sd_list[1].get(), trace.sd_list[1].get(), sizeof(SdRecord) * lines) !=
+            0)
       __builtin_trap();
   });
   // Any bytes behind each magic number: a message or records, never a crash.

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "trace_io/failure.h"
 #include "trace_align/trace_file.h"
+#include "trace_io/failure.h"
 
 inline void EnterScratchDirectory() {
   static bool entered = false;

@@ -33,8 +33,9 @@ inline std::string Compress(Format format, const std::string& text) {
     case Format::kXz: {
       out.resize(lzma_stream_buffer_bound(text.size()));
       size_t pos = 0;
-      lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, reinterpret_cast<const uint8_t*>(text.data()),
-                              text.size(), reinterpret_cast<uint8_t*>(out.data()), &pos, out.size());
+      lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr,
+                              reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                              reinterpret_cast<uint8_t*>(out.data()), &pos, out.size());
       out.resize(pos);
       break;
     }

@@ -20,7 +20,8 @@ struct FormatCase {
   const char* suffix;
   size_t magic;  // length of the magic number
 };
-const FormatCase kFormats[] = {{Format::kGzip, "gzip", ".gz", 2}, {Format::kZstd, "zstd", ".zst", 4},
+const FormatCase kFormats[] = {{Format::kGzip, "gzip", ".gz", 2},
+                               {Format::kZstd, "zstd", ".zst", 4},
                                {Format::kXz, "xz", ".xz", 6}};
 
 class CompressedInputTest : public ScratchTest, public ::testing::WithParamInterface<FormatCase> {
@@ -41,14 +42,16 @@ TEST_P(CompressedInputTest, ExampleGivesTheSameOutputs) {
   RunResult r = RunOn(Compressed("rd", ReadFile(kExamples + "rd.txt")));
   EXPECT_EQ(1, r.status);
   EXPECT_EQ("", r.out);
-  for (const char* name : kOutputNames) EXPECT_EQ(ReadFile(kExamples + "expected/" + name), ReadFile(name)) << name;
+  for (const char* name : kOutputNames)
+    EXPECT_EQ(ReadFile(kExamples + "expected/" + name), ReadFile(name)) << name;
 }
 
 TEST_P(CompressedInputTest, ConcatenatedStreamsReadAsOne) {
   std::string rd = ReadFile(kExamples + "rd.txt");
   size_t half = rd.find('\n', rd.size() / 2) + 1;
   WriteFile(std::string("rd") + GetParam().suffix,
-            Compress(GetParam().format, rd.substr(0, half)) + Compress(GetParam().format, rd.substr(half)));
+            Compress(GetParam().format, rd.substr(0, half)) +
+                Compress(GetParam().format, rd.substr(half)));
   RunOn(std::string("rd") + GetParam().suffix);
   EXPECT_EQ(ReadFile(kExamples + "expected/rd_trace"), ReadFile("rd_trace"));
 }
@@ -58,8 +61,10 @@ TEST_P(CompressedInputTest, BadStreamsEndTheRunBeforeAnyOutput) {
   // The header right after the magic number, which every format checks
   // before it decodes anything.
   std::string corrupt = good;
-  for (size_t i = GetParam().magic; i < GetParam().magic + 2; ++i) corrupt[i] = static_cast<char>(corrupt[i] ^ 0xff);
-  std::string prefix = std::string("rd") + GetParam().suffix + ": cannot decompress (" + GetParam().name + "): ";
+  for (size_t i = GetParam().magic; i < GetParam().magic + 2; ++i)
+    corrupt[i] = static_cast<char>(corrupt[i] ^ 0xff);
+  std::string prefix =
+      std::string("rd") + GetParam().suffix + ": cannot decompress (" + GetParam().name + "): ";
   WriteFile(std::string("rd") + GetParam().suffix, good.substr(0, good.size() / 2));
   EXPECT_EQ(prefix + "unexpected end of file\n", RunOn(std::string("rd") + GetParam().suffix).out);
   ExpectNoOutputs();
@@ -95,10 +100,12 @@ TEST_F(StreamInputTest, FifoWrittenByAnotherProcess) {
       if (write(fd, text.data() + at, std::min<size_t>(100, text.size() - at)) < 0) break;
     close(fd);
   });
-  RunResult r = RunTool({kExamples + "sd0.txt", kExamples + "sd1.txt", kExamples + "sd2.txt", "rd.fifo"});
+  RunResult r =
+      RunTool({kExamples + "sd0.txt", kExamples + "sd1.txt", kExamples + "sd2.txt", "rd.fifo"});
   writer.join();
   EXPECT_EQ("", r.out);
-  for (const char* name : kOutputNames) EXPECT_EQ(ReadFile(kExamples + "expected/" + name), ReadFile(name)) << name;
+  for (const char* name : kOutputNames)
+    EXPECT_EQ(ReadFile(kExamples + "expected/" + name), ReadFile(name)) << name;
 }
 
 TEST_F(StreamInputTest, HelpAndVersionAreTheOnlyArgument) {

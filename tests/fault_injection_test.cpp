@@ -12,8 +12,10 @@ class FaultInjectionTest : public ScratchTest, public ::testing::WithParamInterf
  protected:
   void SetUp() override {
     ScratchTest::SetUp();
-    inputs_ = {{"sd0", "0.1 0 0 100 0 0\n"}, {"sd1", "0.2 1 1 100 0 0\n"},
-               {"sd2", "0.3 2 2 100 0 0\n"}, {"rd", "0.5 0 0 100 0\n0.6 1 1 50 0\n0.7 2 3 9 0\n"}};
+    inputs_ = {{"sd0", "0.1 0 0 100 0 0\n"},
+               {"sd1", "0.2 1 1 100 0 0\n"},
+               {"sd2", "0.3 2 2 100 0 0\n"},
+               {"rd", "0.5 0 0 100 0\n0.6 1 1 50 0\n0.7 2 3 9 0\n"}};
   }
   RunResult Run(std::vector<std::string> args = {"sd0", "sd1", "sd2", "rd"}) {
     for (auto& [name, text] : inputs_) WriteFile(name, text);
@@ -46,15 +48,17 @@ TEST_P(FaultInjectionTest, OutputsCreatedBeforeTheBlockedOneAreEmptied) {
 TEST_P(FaultInjectionTest, EachOutputOnAFullDisk) {
   for (const char* name : kOutputNames) {
     fs::create_symlink("/dev/full", name);
-    EXPECT_EQ(name + std::string(": cannot write: No space left on device") + kIncomplete, Run().out);
+    EXPECT_EQ(name + std::string(": cannot write: No space left on device") + kIncomplete,
+              Run().out);
     for (const char* output : kOutputNames) fs::remove(output);
   }
 }
 
 TEST_P(FaultInjectionTest, InputThatIsAnOutputIsRefusedBeforeAnythingIsCreated) {
   inputs_.push_back({"sd_trace", "0.1 0 0 100 0 0\n"});
-  EXPECT_EQ("input file sd_trace is the output file sd_trace of this run; refusing to overwrite it\n",
-            Run({"sd0", "sd1", "sd_trace", "rd"}).out);
+  EXPECT_EQ(
+      "input file sd_trace is the output file sd_trace of this run; refusing to overwrite it\n",
+      Run({"sd0", "sd1", "sd_trace", "rd"}).out);
   fs::create_hard_link("rd", "rd_frame_dat");
   EXPECT_EQ("input file rd is the output file rd_frame_dat of this run; refusing to overwrite it\n",
             Run().out);
@@ -63,14 +67,16 @@ TEST_P(FaultInjectionTest, InputThatIsAnOutputIsRefusedBeforeAnythingIsCreated) 
 
 TEST_P(FaultInjectionTest, FrameJumpBeyondTheTableEndsAtOnce) {
   inputs_[3].second = "0.5 0 0 100 0\n0.6 0 2147483647 1 0\n";
-  EXPECT_EQ("rd_frame_dat: the receiver trace's frame numbers need more than 2147483647 table rows\n",
-            Run().out);
+  EXPECT_EQ(
+      "rd_frame_dat: the receiver trace's frame numbers need more than 2147483647 table rows\n",
+      Run().out);
   EXPECT_FALSE(Exists("rd_frame_dat"));
 }
 
 TEST_P(FaultInjectionTest, BadInputLinesEndTheRunBeforeAnyOutput) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"0.1 0 0 100 0 " + std::string(5000, '7') + "\n", "sd0:1: line longer than 998 characters\n"},
+      {"0.1 0 0 100 0 " + std::string(5000, '7') + "\n",
+       "sd0:1: line longer than 998 characters\n"},
       {"0.1 0 0 100 0 0\n\n", "sd0:2: expected 6 columns, found 0\n"},
       {"0.1 0 0", "sd0:1: expected 6 columns, found 3\n"}};
   for (auto& [text, message] : cases) {
@@ -128,7 +134,9 @@ TEST_P(AlignedTraceFaultTest, OfTwoFailingTracesTheOneFilledFirstIsReported) {
   EXPECT_EQ(kNoSrc + Full("rd_trace"), Run().out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Threads, FaultInjectionTest, ::testing::ValuesIn(kThreadModes), ThreadModeName);
-INSTANTIATE_TEST_SUITE_P(Threads, AlignedTraceFaultTest, ::testing::ValuesIn(kThreadModes), ThreadModeName);
+INSTANTIATE_TEST_SUITE_P(Threads, FaultInjectionTest, ::testing::ValuesIn(kThreadModes),
+                         ThreadModeName);
+INSTANTIATE_TEST_SUITE_P(Threads, AlignedTraceFaultTest, ::testing::ValuesIn(kThreadModes),
+                         ThreadModeName);
 
 }  // namespace

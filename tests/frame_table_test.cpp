@@ -1,8 +1,8 @@
 // The receiver frame table: grouping, filled-in rows and their source, and
 // the table loaded back from rd_frame_dat.
 
-#include "trace_io/table_loader.h"
 #include "test_support.h"
+#include "trace_io/table_loader.h"
 
 namespace {
 
@@ -74,9 +74,9 @@ TEST_F(FrameTableTest, DecreasingAndNegativeFramesStartNewRows) {
                 Row(5, 1, 30) + Row(4, 1, 7),
             t);
   EXPECT_EQ(4, trace.rd_frame_list[6].frame);
-  EXPECT_EQ(Row(0, -1, 0) + Row(-3, 1, 1) + Row(-2, 1, 2) + Row(-1, 1, 0) + Row(0, 1, 3) +
-                Row(1, 1, 4),
-            Table({{1, -3, 1}, {1, -2, 2}, {1, 0, 3}, {1, 1, 4}}));
+  EXPECT_EQ(
+      Row(0, -1, 0) + Row(-3, 1, 1) + Row(-2, 1, 2) + Row(-1, 1, 0) + Row(0, 1, 3) + Row(1, 1, 4),
+      Table({{1, -3, 1}, {1, -2, 2}, {1, 0, 3}, {1, 1, 4}}));
 }
 
 TEST_F(FrameTableTest, SumsWrapModulo2To32) {
@@ -104,11 +104,12 @@ TEST_F(FrameTableTest, RecordsSetWithoutLoadingGiveTheSameTable) {
   std::string said;
   state.captured = &said;
   EXPECT_EQ("", EndMessage([&] { other.create_rd_frame_table(); }));
-  EXPECT_EQ(":3: the receiver trace is not in frame order (frame 2 after frame 3); rd_trace and sd_trace do "
-            "not line up from there on: sort it by frame, keeping the order within a frame\n",
-            said);
-  EXPECT_EQ(loaded + Row(7, 1, 0) + Row(8, 1, 0) + Row(9, 2, 4),
-            ReadFile("rd_frame_dat"));
+  EXPECT_EQ(
+      ":3: the receiver trace is not in frame order (frame 2 after frame 3); rd_trace and sd_trace "
+      "do "
+      "not line up from there on: sort it by frame, keeping the order within a frame\n",
+      said);
+  EXPECT_EQ(loaded + Row(7, 1, 0) + Row(8, 1, 0) + Row(9, 2, 4), ReadFile("rd_frame_dat"));
 }
 
 TEST_F(FrameTableTest, TableFileThatKeepsNothingGivesAnEmptyTable) {
@@ -121,8 +122,9 @@ TEST_F(FrameTableTest, TableFileThatKeepsNothingGivesAnEmptyTable) {
 TEST_F(FrameTableTest, UnwritableTableFileIsReported) {
   fs::create_symlink("/dev/full", "rd_frame_dat");
   Table({{0, 0, 1}});
-  EXPECT_EQ("rd_frame_dat: cannot write: No space left on device; the outputs of this run are incomplete",
-            message);
+  EXPECT_EQ(
+      "rd_frame_dat: cannot write: No space left on device; the outputs of this run are incomplete",
+      message);
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 #include <chrono>
 #include <thread>
 
-#include "trace_io/memory.h"
-#include "trace_align/run_control.h"
 #include "test_support.h"
+#include "trace_align/run_control.h"
+#include "trace_io/memory.h"
 
 namespace {
 
@@ -25,7 +25,9 @@ const char* const kIncomplete = "; the outputs of this run are incomplete";
 class HostileRunTest : public ScratchTest {
  protected:
   // Two sender traces of one packet each, and the receiver trace rd.
-  static void Inputs(const std::string& rd) { WriteInputs("0.1 0 0 100 0 0\n", "0.2 1 1 100 0 0\n", "", rd); }
+  static void Inputs(const std::string& rd) {
+    WriteInputs("0.1 0 0 100 0 0\n", "0.2 1 1 100 0 0\n", "", rd);
+  }
   static pid_t Start(int* out) { return StartTool({"sd0", "sd1", "sd2", "rd"}, {}, out); }
 };
 
@@ -70,7 +72,9 @@ TEST_F(HostileRunTest, ClosedStandardOutputIsAFailedWriteNotASignal) {
 }
 
 TEST_F(HostileRunTest, ByteOrderMarkIsSkippedAndAStrayCarriageReturnRefused) {
-  Inputs("\xEF\xBB\xBF" "1.5 0 0 100 0\n");
+  Inputs(
+      "\xEF\xBB\xBF"
+      "1.5 0 0 100 0\n");
   EXPECT_EQ("", Run().out);
   EXPECT_EQ("1.500000         id 0  udp 100\n", ReadFile("rd_trace"));
   for (const char* name : kOutputNames) fs::remove(name);
@@ -81,11 +85,13 @@ TEST_F(HostileRunTest, ByteOrderMarkIsSkippedAndAStrayCarriageReturnRefused) {
 
 TEST_F(HostileRunTest, EndlessDevicesEndTheRunAtOnce) {
   Inputs("");
-  EXPECT_EQ("/dev/zero:1: line longer than 998 characters\n", Run({"sd0", "/dev/zero", "sd2", "rd"}).out);
+  EXPECT_EQ("/dev/zero:1: line longer than 998 characters\n",
+            Run({"sd0", "/dev/zero", "sd2", "rd"}).out);
   std::string random = Run({"sd0", "sd1", "sd2", "/dev/urandom"}).out;
   EXPECT_EQ(0u, random.rfind("/dev/urandom:", 0)) << random;
   ExpectNoOutputs();
-  EXPECT_EQ("Error...no src found\n", Run({"sd0", "sd1", "sd2", "/dev/null"}).out);  // an empty trace
+  EXPECT_EQ("Error...no src found\n",
+            Run({"sd0", "sd1", "sd2", "/dev/null"}).out);  // an empty trace
 }
 
 TEST_F(HostileRunTest, FifoOrSocketAtAnOutputNameIsRefused) {
@@ -111,13 +117,14 @@ std::string RunPlanting(const std::function<void()>& plant) {
 TEST_F(HostileRunTest, LinkPlantedAfterTheChecksIsRefusedWhenOpened) {
   Inputs("0.5 0 0 100 0\n");
   std::string sd0 = ReadFile("sd0");
-  EXPECT_EQ(std::string("input file sd0 is the output file rd_trace of this run; refusing to overwrite it") +
-                kIncomplete,
-            RunPlanting([] { fs::create_symlink("sd0", "rd_trace"); }));
+  EXPECT_EQ(
+      std::string(
+          "input file sd0 is the output file rd_trace of this run; refusing to overwrite it") +
+          kIncomplete,
+      RunPlanting([] { fs::create_symlink("sd0", "rd_trace"); }));
   EXPECT_EQ(sd0, ReadFile("sd0"));
   fs::remove("rd_trace");
-  EXPECT_EQ(std::string("rd_trace and sd_trace are the same file") + kIncomplete,
-            RunPlanting([] {
+  EXPECT_EQ(std::string("rd_trace and sd_trace are the same file") + kIncomplete, RunPlanting([] {
               WriteFile("rd_trace", "");
               fs::create_hard_link("rd_trace", "sd_trace");
             }));
@@ -129,7 +136,9 @@ TEST_F(HostileRunTest, FrameNumbersBeyondMemoryEndTheRunBeforeAnyOutput) {
   if (available_memory() / 28 > 2000000001u) GTEST_SKIP() << "this machine has 56 GB to spare";
   Inputs("0.5 0 2000000000 100 0\n");
   RunResult r = RunTool({"sd0", "sd1", "sd2", "rd"});
-  EXPECT_EQ(0u, r.out.rfind("rd_frame_dat: the receiver trace's frame numbers need 2000000001 table rows (", 0))
+  EXPECT_EQ(0u,
+            r.out.rfind(
+                "rd_frame_dat: the receiver trace's frame numbers need 2000000001 table rows (", 0))
       << r.out;
   EXPECT_NE(std::string::npos, r.out.find(" MiB of memory this process can get\n")) << r.out;
   ExpectNoOutputs();

@@ -1,6 +1,8 @@
 // Number conversions against the C library they must equal, byte for byte
 // and bit for bit, whatever the locale of the process.
 
+#include "trace_io/numbers.h"
+
 #include <locale.h>
 
 #include <bit>
@@ -8,7 +10,6 @@
 #include <cstring>
 #include <random>
 
-#include "trace_io/numbers.h"
 #include "test_support.h"
 
 namespace {
@@ -84,16 +85,36 @@ TEST(Numbers, IntegersPrintLikePrintf) {
 }
 
 TEST(Numbers, TimesReadExactlyAsStrtod) {
-  std::vector<std::string> cases = {
-      "1.5", "0.000001", "-0", "12.345678", "9007199254740993", "0.1e3", "1e400", "0x1p-3",
-      "inf", "-nan", "INFINITY", ".5", "5.", ".", "-", "abc", "1.5.3", "1e", "3.14159265358979323846",
-      "123456789012345678901234567890", "0.00000000000000000000000123", "1,5", "\t2.25"};
+  std::vector<std::string> cases = {"1.5",
+                                    "0.000001",
+                                    "-0",
+                                    "12.345678",
+                                    "9007199254740993",
+                                    "0.1e3",
+                                    "1e400",
+                                    "0x1p-3",
+                                    "inf",
+                                    "-nan",
+                                    "INFINITY",
+                                    ".5",
+                                    "5.",
+                                    ".",
+                                    "-",
+                                    "abc",
+                                    "1.5.3",
+                                    "1e",
+                                    "3.14159265358979323846",
+                                    "123456789012345678901234567890",
+                                    "0.00000000000000000000000123",
+                                    "1,5",
+                                    "\t2.25"};
   std::mt19937_64 rng(1);
   for (int i = 0; i < 20000; ++i) {  // plain decimals of every length
     std::string d = std::to_string(rng() % 100000000000ull);
     int cut = static_cast<int>(rng() % (d.size() + 1));
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%s%.*s.%s", rng() % 2 ? "-" : "", cut, d.c_str(), d.c_str() + cut);
+    std::snprintf(buf, sizeof buf, "%s%.*s.%s", rng() % 2 ? "-" : "", cut, d.c_str(),
+                  d.c_str() + cut);
     cases.push_back(buf);
   }
   for (const std::string& s : cases) {
@@ -108,9 +129,9 @@ TEST(Numbers, TimesReadExactlyAsStrtod) {
 }
 
 TEST(Numbers, TimesPrintExactlyAsPrintf) {
-  std::vector<double> cases = {0.0, -0.0, 1.5, 0.0000005, 0.0000015, 2.5e-7, -1e-9, 1e13,
-                               9.9999999999999e12, 1e300, -1e20, 5e-324, 123456.1234565,
-                               HUGE_VAL, -HUGE_VAL, NAN, -NAN};
+  std::vector<double> cases = {
+      0.0,   -0.0,  1.5,    0.0000005,      0.0000015, 2.5e-7,    -1e-9, 1e13, 9.9999999999999e12,
+      1e300, -1e20, 5e-324, 123456.1234565, HUGE_VAL,  -HUGE_VAL, NAN,   -NAN};
   std::mt19937_64 rng(2);
   for (int i = 0; i < 20000; ++i) {
     double v;
@@ -127,8 +148,15 @@ TEST(Numbers, TimesPrintExactlyAsPrintf) {
 // integer arithmetic: the text must be what printf gives for strtod's value
 // of the decimal, and value() must be that very double.
 TEST(Numbers, TimesKeptAsMillionthsPrintAsPrintfOfStrtod) {
-  std::vector<uint64_t> counts = {0, 1, 999999, 1000000, 1000001, 123456789, TraceTime::kMaxMicros - 1,
-                                  99999999999999ull, 100000000000000ull};
+  std::vector<uint64_t> counts = {0,
+                                  1,
+                                  999999,
+                                  1000000,
+                                  1000001,
+                                  123456789,
+                                  TraceTime::kMaxMicros - 1,
+                                  99999999999999ull,
+                                  100000000000000ull};
   std::mt19937_64 rng(5);
   for (int i = 0; i < 20000; ++i) {
     counts.push_back(rng() % TraceTime::kMaxMicros);
@@ -139,7 +167,8 @@ TEST(Numbers, TimesKeptAsMillionthsPrintAsPrintfOfStrtod) {
     ASSERT_TRUE(t.is_micros());
     EXPECT_EQ(count, t.micros());
     char text[64];
-    std::snprintf(text, sizeof text, "%llu.%06llu", static_cast<unsigned long long>(count / 1000000),
+    std::snprintf(text, sizeof text, "%llu.%06llu",
+                  static_cast<unsigned long long>(count / 1000000),
                   static_cast<unsigned long long>(count % 1000000));
     double want = Strtod(text);
     EXPECT_TRUE(SameBits(want, t.value())) << text;
@@ -147,8 +176,9 @@ TEST(Numbers, TimesKeptAsMillionthsPrintAsPrintfOfStrtod) {
     EXPECT_EQ(Printf("%-16f", want), std::string(buf, put_time_left16(buf, t))) << text;
   }
   // Doubles are kept as they are, a NaN as the NaN of its sign; none is taken for a count.
-  for (double v : std::vector<double>{0.0, -0.0, 1.5, -2.25, 1e300, HUGE_VAL, NAN, -NAN, std::bit_cast<double>(0x7FFC000000000123ull),
-                   std::bit_cast<double>(0xFFFFFFFFFFFFFFFFull)}) {
+  for (double v : std::vector<double>{0.0, -0.0, 1.5, -2.25, 1e300, HUGE_VAL, NAN, -NAN,
+                                      std::bit_cast<double>(0x7FFC000000000123ull),
+                                      std::bit_cast<double>(0xFFFFFFFFFFFFFFFFull)}) {
     TraceTime t(v);
     EXPECT_FALSE(t.is_micros()) << v;
     EXPECT_TRUE(std::isnan(v) ? std::isnan(t.value()) && std::signbit(v) == std::signbit(t.value())

@@ -76,7 +76,8 @@ inline pid_t StartProgram(const char* program, const std::vector<std::string>& a
   return pid;
 }
 
-inline pid_t StartTool(const std::vector<std::string>& args, const std::vector<std::string>& env, int* out) {
+inline pid_t StartTool(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                       int* out) {
   return StartProgram(TRACE_ALIGN_BINARY, args, env, out);
 }
 
@@ -98,10 +99,13 @@ inline RunResult RunToolAt(const char* program, const std::vector<std::string>& 
   result.out = Drain(out);
   int wstatus = 0;
   if (pid > 0) waitpid(pid, &wstatus, 0);
-  result.status = pid < 0 ? -1 : WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  result.status = pid < 0              ? -1
+                  : WIFEXITED(wstatus) ? WEXITSTATUS(wstatus)
+                                       : 128 + WTERMSIG(wstatus);
   return result;
 }
-inline RunResult RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+inline RunResult RunTool(const std::vector<std::string>& args,
+                         const std::vector<std::string>& env = {}) {
   return RunToolAt(TRACE_ALIGN_BINARY, args, env);
 }
 

@@ -5,8 +5,8 @@
 #include <random>
 #include <thread>
 
-#include "trace_io/numbers.h"
 #include "test_support.h"
+#include "trace_io/numbers.h"
 #include "trace_oracle.h"
 
 namespace {
@@ -70,9 +70,11 @@ TEST_F(TraceInputTest, ColumnsAnywhereInLongLinesReadAsTheirTokens) {
   // Runs of spaces and tokens of every length put columns across the
   // reader's 64-byte windows and its 1 MiB blocks.
   std::mt19937_64 rng(7);
-  const std::vector<std::string> tokens = {"0", "-12", "1.5", "58400.933514", "-0.000001", "99999999",
-                                           "123456789012", "1e3", "0x10", "+7", "abc", "-", "1.",
-                                           "12345678.5", "2147483648", "00000000000000000001"};
+  const std::vector<std::string> tokens = {
+      "0",         "-12",        "1.5",          "58400.933514",
+      "-0.000001", "99999999",   "123456789012", "1e3",
+      "0x10",      "+7",         "abc",          "-",
+      "1.",        "12345678.5", "2147483648",   "00000000000000000001"};
   std::string text;
   for (int i = 0; i < 40000; ++i) {
     std::vector<std::string> line;
@@ -147,7 +149,8 @@ TEST_F(TraceInputTest, NewlineAfterATrailingSpaceIsAColumnReadAsZero) {
       {"0.5 0 3 600 7 ", "sd1.txt:1: expected 6 columns, found 5"},  // no newline to count
       {"\n", "sd1.txt:1: expected 6 columns, found 0"},
       {"    \n", "sd1.txt:1: expected 6 columns, found 0"},
-      {"0.5 0 3 600 7 " + std::string(985, ' ') + "\n", "sd1.txt:1: line longer than 998 characters"},
+      {"0.5 0 3 600 7 " + std::string(985, ' ') + "\n",
+       "sd1.txt:1: line longer than 998 characters"},
   };
   for (const auto& c : cases) {
     trace.sd_list[1].reset();
@@ -174,7 +177,8 @@ TEST_F(TraceInputTest, NewlineAfterATrailingSpaceIsAColumnReadAsZero) {
 TEST_F(TraceInputTest, MoreLinesThanTheSizeSuggestsAllLoad) {
   std::string text;
   const int kLines = 300000;  // 12 bytes each: 3.6 MB, room first for 225,000
-  for (int i = 0; i < kLines; ++i) text += std::to_string(i % 10) + " 0 " + std::to_string(i % 7) + " 1 2 3\n";
+  for (int i = 0; i < kLines; ++i)
+    text += std::to_string(i % 10) + " 0 " + std::to_string(i % 7) + " 1 2 3\n";
   ASSERT_EQ("", Load(text));
   ASSERT_EQ(kLines, trace.sd_num[1]);
   for (int i : {0, 224999, 225000, kLines - 1}) {
@@ -206,7 +210,8 @@ TEST_F(TraceInputTest, PipeIsReadOnceWithTheSameRecordsAndLineNumbers) {
     return message;
   };
   std::string text;
-  for (int i = 0; i < 10000; ++i) text += std::to_string(i) + ".5 0 " + std::to_string(i / 7) + " 100 1 2\n";
+  for (int i = 0; i < 10000; ++i)
+    text += std::to_string(i) + ".5 0 " + std::to_string(i / 7) + " 100 1 2\n";
   ASSERT_EQ("", LoadPipe(text + "1 2 3 4 5 6"));
   ASSERT_EQ(10001, trace.sd_num[0]);
   EXPECT_EQ(9999.5, trace.sd_list[0][9999].time.value());

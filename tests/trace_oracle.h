@@ -46,7 +46,9 @@ inline std::vector<std::vector<std::string>> TokensOfLines(std::string_view text
 // that printing it shows.
 inline std::string SenderRecordMismatch(const SdRecord& r, const std::vector<std::string>& tokens) {
   if (tokens.size() < 6) return "a line of " + std::to_string(tokens.size()) + " tokens was loaded";
-  auto Int = [&](size_t k) { return parse_int32(tokens[k].data(), tokens[k].data() + tokens[k].size()); };
+  auto Int = [&](size_t k) {
+    return parse_int32(tokens[k].data(), tokens[k].data() + tokens[k].size());
+  };
   double want = parse_time(tokens[0].data(), tokens[0].data() + tokens[0].size());
   double got = r.time.value();
   bool same_time = std::isnan(want) ? std::isnan(got) && std::signbit(want) == std::signbit(got)

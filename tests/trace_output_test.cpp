@@ -47,27 +47,29 @@ TEST_F(TraceOutputTest, LineLayoutsToTheByte) {
   Receiver({{1.523, 0, 0, 512}});
   Rows({{0, 0, 512}, {1, 2, 0}});
   EXPECT_EQ("", Compare());
-  EXPECT_EQ("1.500000         id 0  udp 512   7   3               \n"
-            "-0.000000        id 1  udp 5   0   0               \n"
-            "100000000000000000000.000000 id 2  udp -5   -1   -2147483648     \n",
-            sd);
-  EXPECT_EQ("1.523000         id 0  udp 512\n"
-            "-0.000000        id 1                lost 9999            \n"
-            "100000000000000000000.000000 id 2                lost 9999            \n",
-            rd);
+  EXPECT_EQ(
+      "1.500000         id 0  udp 512   7   3               \n"
+      "-0.000000        id 1  udp 5   0   0               \n"
+      "100000000000000000000.000000 id 2  udp -5   -1   -2147483648     \n",
+      sd);
+  EXPECT_EQ(
+      "1.523000         id 0  udp 512\n"
+      "-0.000000        id 1                lost 9999            \n"
+      "100000000000000000000.000000 id 2                lost 9999            \n",
+      rd);
 }
 
 TEST_F(TraceOutputTest, LostFrameOfSourceZeroOrOneHasTwoSpacesAfterLost) {
-  Sender(1, {{1, 0, 1, 0, 0}, {2, 1, 1, 0, 0}, {3, 2, 1, 0, 0}, {4, 3, 1, 0, 0},
-             {5, 4, 1, 0, 0}});
+  Sender(1, {{1, 0, 1, 0, 0}, {2, 1, 1, 0, 0}, {3, 2, 1, 0, 0}, {4, 3, 1, 0, 0}, {5, 4, 1, 0, 0}});
   Receiver({{10, 1, 0, 1}, {11, 1, 1, 1}, {13, 0, 3, 1}});
   Rows({{0, 1, 1}, {1, 1, 1}, {2, 1, 0}, {3, 1, 1}});
   Compare();
   EXPECT_EQ(4, std::count(sd.begin(), sd.end(), '\n'));  // frame 4 is in neither trace
-  EXPECT_EQ("10.000000        id 0  udp 1\n11.000000        id 1  udp 1\n"
-            "3.000000         id 2                lost  9999            \n"
-            "13.000000        id 3  udp 1\n",
-            rd);
+  EXPECT_EQ(
+      "10.000000        id 0  udp 1\n11.000000        id 1  udp 1\n"
+      "3.000000         id 2                lost  9999            \n"
+      "13.000000        id 3  udp 1\n",
+      rd);
 }
 
 TEST_F(TraceOutputTest, RowsWithoutValidSourceAreReportedAndSkipped) {
@@ -85,9 +87,10 @@ TEST_F(TraceOutputTest, WritersOutsideTheTableWalkTheWholeTrace) {
   trace.write_sd(0, 0xFFFFFFFFu);
   trace.write_sd(0, 9);
   trace.sd_trace_fp.close();
-  EXPECT_EQ("1.000000         id 0  udp 1   0   0               \n"
-            "2.000000         id 1  udp 1   0   0               \n",
-            ReadFile("sd_trace"));
+  EXPECT_EQ(
+      "1.000000         id 0  udp 1   0   0               \n"
+      "2.000000         id 1  udp 1   0   0               \n",
+      ReadFile("sd_trace"));
 }
 
 TEST_F(TraceOutputTest, WritersAskedAgainOrBackwardsFindTheirFrames) {
@@ -100,11 +103,12 @@ TEST_F(TraceOutputTest, WritersAskedAgainOrBackwardsFindTheirFrames) {
   trace.write_sd(0, 2);
   trace.write_sd(0, 0);
   trace.sd_trace_fp.close();
-  EXPECT_EQ("4.000000         id 4  udp 13   0   0               \n"
-            "4.000000         id 5  udp 13   0   0               \n"
-            "1.000000         id 6  udp 10   0   0               \n"
-            "2.000000         id 7  udp 11   0   0               \n",
-            ReadFile("sd_trace"));
+  EXPECT_EQ(
+      "4.000000         id 4  udp 13   0   0               \n"
+      "4.000000         id 5  udp 13   0   0               \n"
+      "1.000000         id 6  udp 10   0   0               \n"
+      "2.000000         id 7  udp 11   0   0               \n",
+      ReadFile("sd_trace"));
 }
 
 TEST_F(TraceOutputTest, IdsCountUpAcrossDigitsAndWrapAsInt32) {
@@ -118,7 +122,8 @@ TEST_F(TraceOutputTest, IdsCountUpAcrossDigitsAndWrapAsInt32) {
     char buf[128];
     for (int k = 0; k < 3; ++k) {
       std::snprintf(buf, sizeof buf, "%-16f id %d  udp %d   %d   %-16d\n", 1.0,
-                    static_cast<int32_t>(static_cast<uint32_t>(first) + static_cast<uint32_t>(k)), 1, 0, 0);
+                    static_cast<int32_t>(static_cast<uint32_t>(first) + static_cast<uint32_t>(k)),
+                    1, 0, 0);
       want += buf;
     }
     EXPECT_EQ(want, ReadFile("sd_trace")) << first;
@@ -139,7 +144,8 @@ void Reference(const TraceFile& t, std::string& sd, std::string& rd, std::string
     for (int32_t k = 0; k < t.sd_num[src]; ++k) {
       const SdRecord& r = t.sd_list[src][k];
       if (r.frame != i) continue;
-      std::snprintf(buf, sizeof buf, "%-16f id %d  udp %d   %d   %-16d\n", r.time.value(), sd_id++, r.size, r.col4, r.col5);
+      std::snprintf(buf, sizeof buf, "%-16f id %d  udp %d   %d   %-16d\n", r.time.value(), sd_id++,
+                    r.size, r.col4, r.col5);
       sd += buf;
     }
     if (t.rd_frame_list[i].size != 0) {
@@ -153,7 +159,9 @@ void Reference(const TraceFile& t, std::string& sd, std::string& rd, std::string
       for (int32_t k = 0; k < t.sd_num[src]; ++k) {
         const SdRecord& r = t.sd_list[src][k];
         if (r.frame != i) continue;
-        std::snprintf(buf, sizeof buf, src == 2 ? "%-16f id %-16d lost %-16d\n" : "%-16f id %-16d lost  %-16d\n", r.time.value(), rd_id++, 9999);
+        std::snprintf(buf, sizeof buf,
+                      src == 2 ? "%-16f id %-16d lost %-16d\n" : "%-16f id %-16d lost  %-16d\n",
+                      r.time.value(), rd_id++, 9999);
         rd += buf;
       }
     }
@@ -175,12 +183,15 @@ TEST_F(TraceOutputTest, GroupedWalkWritesExactlyWhatThePlainWalkWrites) {
     int frames = pick(1, 30);
     for (int src = 0; src < 3; ++src) {
       std::vector<SdRecord> list(pick(0, 60));
-      for (SdRecord& r : list) r = {pick(0, 1 << 20) / 64.0, pick(-2, frames + 2), pick(0, 1500), pick(0, 9), pick(-9, 99)};
+      for (SdRecord& r : list)
+        r = {pick(0, 1 << 20) / 64.0, pick(-2, frames + 2), pick(0, 1500), pick(0, 9),
+             pick(-9, 99)};
       if (round % 2) InFrameOrder(list);
       Sender(src, list);
     }
     std::vector<RdRecord> rd_list(pick(0, 100));
-    for (RdRecord& r : rd_list) r = {pick(0, 1 << 20) / 64.0, pick(-1, 3), pick(-2, frames + 2), pick(0, 3)};
+    for (RdRecord& r : rd_list)
+      r = {pick(0, 1 << 20) / 64.0, pick(-1, 3), pick(-2, frames + 2), pick(0, 3)};
     if (round % 2) InFrameOrder(rd_list);
     Receiver(rd_list);
     std::vector<RdFrame> rows(frames);

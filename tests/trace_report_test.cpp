@@ -27,7 +27,8 @@ class TraceReportTest : public ScratchTest {
         std::istringstream in(l);
         std::string time, a, b, c;
         in >> time >> a >> b >> c;
-        text += sender ? time + " 0 " + a + " " + b + " 0 0\n" : time + " " + a + " " + b + " " + c + " 0\n";
+        text += sender ? time + " 0 " + a + " " + b + " 0 0\n"
+                       : time + " " + a + " " + b + " " + c + " 0\n";
       }
       WriteFile(name, text);
     };
@@ -50,8 +51,9 @@ TEST_F(TraceReportTest, ConstructedRuns) {
   // Frame 1: 3 sent by source 0, 2 received (partial). Frame 2: sent by
   // sources 0 and 2, both received twice over (duplicates). Frame -4 (a
   // negative frame is a frame): lost. Frame 9: received, never sent.
-  Report r = Run({"1.0 1 100", "1.1 1 100", "1.2 1 100", "2.0 2 50"}, {}, {"2.1 2 60", "0.5 -4 70"},
-                 {"1.5 0 1 100", "1.6 0 1 100", "2.5 2 2 50", "2.6 2 2 60", "2.7 2 2 60", "3.0 0 9 10"});
+  Report r =
+      Run({"1.0 1 100", "1.1 1 100", "1.2 1 100", "2.0 2 50"}, {}, {"2.1 2 60", "0.5 -4 70"},
+          {"1.5 0 1 100", "1.6 0 1 100", "2.5 2 2 50", "2.6 2 2 60", "2.7 2 2 60", "3.0 0 9 10"});
   EXPECT_EQ(6, r.packets_sent);
   EXPECT_EQ(5, r.packets_received);  // frame 9 is not a sent frame
   EXPECT_EQ(2, r.packets_lost);      // one of frame 1, the one of frame -4
@@ -73,10 +75,12 @@ TEST_F(TraceReportTest, ConstructedRuns) {
   EXPECT_EQ(-4, frames[0].frame);
   EXPECT_EQ(9, frames[3].frame);
   EXPECT_EQ(FrameStatus::kUnexpected, frames[3].status);
-  EXPECT_EQ("frame,sources,sent_packets,sent_bytes,recv_packets,recv_bytes,first_send_s,last_recv_s,delay_s,status\n"
-            "-4,2,1,70,0,0,0.5,,,lost\n1,0,3,300,2,200,1,1.6,,partial\n2,0+2,2,110,3,170,2,2.7,"
-                + number_text(2.7 - 2.0) + ",complete\n9,,0,0,1,10,,3,,unexpected\n",
-            format_frames(frames));
+  EXPECT_EQ(
+      "frame,sources,sent_packets,sent_bytes,recv_packets,recv_bytes,first_send_s,last_recv_s,"
+      "delay_s,status\n"
+      "-4,2,1,70,0,0,0.5,,,lost\n1,0,3,300,2,200,1,1.6,,partial\n2,0+2,2,110,3,170,2,2.7," +
+          number_text(2.7 - 2.0) + ",complete\n9,,0,0,1,10,,3,,unexpected\n",
+      format_frames(frames));
 }
 
 TEST_F(TraceReportTest, NothingToComputeFromIsEmptyOrNull) {
@@ -85,7 +89,8 @@ TEST_F(TraceReportTest, NothingToComputeFromIsEmptyOrNull) {
   std::string csv = format_report(r, Style::kCsv);
   EXPECT_EQ("0,0,0,,0,0,0,0,0,0,0,,0,,,,,,,,0,0,0,0,0,0,0,0,0\n", csv.substr(csv.find('\n') + 1));
   EXPECT_NE(std::string::npos, format_report(r, Style::kJson).find("\"delay_p50_s\":null"));
-  EXPECT_NE(std::string::npos, format_report(r, Style::kText).find("delay p50:              n/a\n"));
+  EXPECT_NE(std::string::npos,
+            format_report(r, Style::kText).find("delay p50:              n/a\n"));
   // One complete frame received at one instant: a delay, but no duration.
   r = Run({"1.0 0 10"}, {}, {}, {"1.25 0 0 10"});
   EXPECT_EQ(0.25, *r.delay_p99_s);
@@ -98,8 +103,8 @@ TEST_F(TraceReportTest, NothingToComputeFromIsEmptyOrNull) {
 // frames (4 %); the other 22 frames are complete. Sources 0, 1, 2 sent 89,
 // 33 and 28 packets in 8, 9 and 8 frames.
 TEST_F(TraceReportTest, ExampleCsvAndJsonReadBack) {
-  std::vector<std::string> traces = {kExamples + "sd0.txt", kExamples + "sd1.txt", kExamples + "sd2.txt",
-                                     kExamples + "rd.txt"};
+  std::vector<std::string> traces = {kExamples + "sd0.txt", kExamples + "sd1.txt",
+                                     kExamples + "sd2.txt", kExamples + "rd.txt"};
   std::vector<std::string> csv_args = {"--csv"}, json_args = {"--json"};
   csv_args.insert(csv_args.end(), traces.begin(), traces.end());
   json_args.insert(json_args.end(), traces.begin(), traces.end());
@@ -113,7 +118,8 @@ TEST_F(TraceReportTest, ExampleCsvAndJsonReadBack) {
   std::getline(lines, row);
   std::map<std::string, std::string> figures;
   std::istringstream keys(header), values(row);
-  for (std::string k, v; std::getline(keys, k, ',') && std::getline(values, v, ',');) figures[k] = v;
+  for (std::string k, v; std::getline(keys, k, ',') && std::getline(values, v, ',');)
+    figures[k] = v;
   EXPECT_EQ("150", figures["packets_sent"]);
   EXPECT_EQ("8", figures["packets_lost"]);
   EXPECT_EQ(100.0 * 8 / 150, std::stod(figures["packet_loss_pct"]));  // exact round trip
@@ -126,7 +132,8 @@ TEST_F(TraceReportTest, ExampleCsvAndJsonReadBack) {
   std::string expected = "{";
   for (const Figure& f : kFigures) {
     std::string k = f.name;
-    expected += (expected.size() > 1 ? "," : "") + ("\"" + k + "\":") + (figures[k].empty() ? "null" : figures[k]);
+    expected += (expected.size() > 1 ? "," : "") + ("\"" + k + "\":") +
+                (figures[k].empty() ? "null" : figures[k]);
   }
   EXPECT_EQ(expected + "}\n", json.out);
 }
@@ -147,7 +154,8 @@ TEST_F(TraceReportTest, ListOfRunsReportsEveryRunInOrder) {
   ASSERT_EQ(4u, rows.size());
   EXPECT_EQ(0u, rows[0].rfind("run,packets_sent,", 0));
   EXPECT_EQ(0u, rows[1].rfind("good,150,142,8,", 0));
-  EXPECT_EQ("bad" + std::string(29, ',') + ",\"runs/bad.txt:1: expected 5 columns, found 3\"", rows[2]);  // quoted: a comma
+  EXPECT_EQ("bad" + std::string(29, ',') + ",\"runs/bad.txt:1: expected 5 columns, found 3\"",
+            rows[2]);  // quoted: a comma
   EXPECT_EQ(rows[1].substr(4), rows[3].substr(5));
   WriteFile("runs/list.csv", "good,sd0.txt,sd1.txt,sd2.txt,rd.txt\nbroken,sd0.txt\n");
   RunResult malformed = Report_({"--runs", "runs/list.csv"});
@@ -173,15 +181,18 @@ TEST_F(TraceReportTest, RandomRunsAgreeWithASortedRecount) {
     for (int i = pick(0, 120); i > 0; --i) {
       Rec r{pick(-5, span), pick(0, 2), pick(1, 1500), pick(0, 100000) / 64.0};
       all.push_back(r);
-      sd[r.src].push_back(number_text(r.time) + " " + std::to_string(r.frame) + " " + std::to_string(r.size));
+      sd[r.src].push_back(number_text(r.time) + " " + std::to_string(r.frame) + " " +
+                          std::to_string(r.size));
     }
     for (int i = pick(0, 120); i > 0; --i) {
       Rec r{pick(-5, span), -1, pick(1, 1500), pick(0, 100000) / 64.0};
       all.push_back(r);
-      rd.push_back(number_text(r.time) + " 1 " + std::to_string(r.frame) + " " + std::to_string(r.size));
+      rd.push_back(number_text(r.time) + " 1 " + std::to_string(r.frame) + " " +
+                   std::to_string(r.size));
     }
     Report got = Run(sd[0], sd[1], sd[2], rd);
-    std::stable_sort(all.begin(), all.end(), [](const Rec& a, const Rec& b) { return a.frame < b.frame; });
+    std::stable_sort(all.begin(), all.end(),
+                     [](const Rec& a, const Rec& b) { return a.frame < b.frame; });
     int64_t sent_frames = 0, lost_frames = 0, lost = 0, dup = 0, received = 0, unexpected = 0;
     std::vector<double> delays;
     for (size_t i = 0; i < all.size();) {
@@ -189,8 +200,10 @@ TEST_F(TraceReportTest, RandomRunsAgreeWithASortedRecount) {
       int64_t s = 0, r = 0;
       double first = INFINITY, last = -INFINITY;
       for (; j < all.size() && all[j].frame == all[i].frame; ++j) {
-        if (all[j].src >= 0) ++s, first = std::min(first, all[j].time);
-        else ++r, last = std::max(last, all[j].time);
+        if (all[j].src >= 0)
+          ++s, first = std::min(first, all[j].time);
+        else
+          ++r, last = std::max(last, all[j].time);
       }
       i = j;
       if (s == 0) {

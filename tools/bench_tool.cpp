@@ -36,8 +36,11 @@ int run_timed(char** argv) {
   struct rusage usage;
   wait4(pid, &status, 0, &usage);
   double wall = now() - t0;
-  auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; };
-  std::printf("%.4f %.4f %.4f %ld\n", wall, seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss);
+  auto seconds = [](const timeval& tv) {
+    return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6;
+  };
+  std::printf("%.4f %.4f %.4f %ld\n", wall, seconds(usage.ru_utime), seconds(usage.ru_stime),
+              usage.ru_maxrss);
   return 0;
 }
 
@@ -78,6 +81,7 @@ int main(int argc, char** argv) {
     std::printf("%.3f\n", now() - t0);
     return 0;
   }
-  std::fprintf(stderr, "usage: bench_tool time CMD... | bench_tool floor DIR FILE... -- OUTPUT...\n");
+  std::fprintf(stderr,
+               "usage: bench_tool time CMD... | bench_tool floor DIR FILE... -- OUTPUT...\n");
   return 2;
 }

@@ -49,7 +49,8 @@ Array<uint32_t> allocate_index(size_t count);
 // records of a frame in trace order. known_in_order: a FrameOrderWatch saw
 // the trace in order, so it need not be looked at again.
 template <typename Record>
-void index_by_frame(FrameIndex& index, const Record* list, int32_t count, uint32_t rows, bool known_in_order) {
+void index_by_frame(FrameIndex& index, const Record* list, int32_t count, uint32_t rows,
+                    bool known_in_order) {
   index.rows = rows;
   index.start.reset();
   index.pos.reset();
@@ -101,7 +102,8 @@ void for_each_in_frame(const FrameIndex& index, const Record* list, int32_t coun
     return;
   }
   if (frame < index.rows && index.start) {
-    for (uint32_t k = index.start[frame], end = index.start[frame + 1]; k < end; ++k) fn(list[index.pos[k]]);
+    for (uint32_t k = index.start[frame], end = index.start[frame + 1]; k < end; ++k)
+      fn(list[index.pos[k]]);
     return;
   }
   for (int32_t i = 0; i < count; ++i)

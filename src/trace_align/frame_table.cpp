@@ -66,9 +66,10 @@ void TraceFile::create_rd_frame_table() {
   uint64_t need = static_cast<uint64_t>(rows) * kBytesPerRow;
   uint64_t available = available_memory();
   if (need > available)
-    fail(std::string(kRdFrameDat) + ": the receiver trace's frame numbers need " + std::to_string(rows) +
-         " table rows (" + std::to_string(need >> 20) + " MiB with their index), more than the " +
-         std::to_string(available >> 20) + " MiB of memory this process can get");
+    fail(std::string(kRdFrameDat) + ": the receiver trace's frame numbers need " +
+         std::to_string(rows) + " table rows (" + std::to_string(need >> 20) +
+         " MiB with their index), more than the " + std::to_string(available >> 20) +
+         " MiB of memory this process can get");
   Array<RdFrame> table = allocate_records<RdFrame>(kRdFrameDat, static_cast<int32_t>(rows));
 
   rd_frame_fp.create(run_, kRdFrameDat);
@@ -84,7 +85,8 @@ void TraceFile::create_rd_frame_table() {
     // Frames skipped forward arrived not at all: filled in with size 0
     // and the source of the last packet before the gap.
     if (!first)
-      for (int64_t f = int64_t{previous} + 1; f < frame; ++f) put_row(static_cast<int32_t>(f), source, 0);
+      for (int64_t f = int64_t{previous} + 1; f < frame; ++f)
+        put_row(static_cast<int32_t>(f), source, 0);
     first = false;
     source = last != nullptr ? last->src : -1;
     previous = frame;

@@ -4,11 +4,10 @@
 #include "trace_align/run_control.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <pthread.h>
 
 #include <cerrno>
 #include <csignal>
@@ -65,7 +64,9 @@ void take_signals(const RunState* state) {
   int signal = 0;
   while (sigwait(&set, &signal) != 0) {
   }
-  std::string text = signal == SIGINT ? "interrupted by SIGINT" : signal == SIGTERM ? "interrupted by SIGTERM" : "interrupted by SIGHUP";
+  std::string text = signal == SIGINT    ? "interrupted by SIGINT"
+                     : signal == SIGTERM ? "interrupted by SIGTERM"
+                                         : "interrupted by SIGHUP";
   auto held = state->hold_messages();  // until the process ends
   print_lines(state->failure_text(text) + "\n");
   // The default action, so that a shell loop stops as it would for any

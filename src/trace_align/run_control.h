@@ -13,7 +13,8 @@
 // caller prints it and exits with status 1 (end_run). Ends nothing
 // itself, so tests and fuzz targets run it in-process; after_checks, for
 // tests, is called after the start-up checks, before the traces load.
-std::string run(int argc, char** argv, RunState& state, const std::function<void()>& after_checks = {});
+std::string run(int argc, char** argv, RunState& state,
+                const std::function<void()>& after_checks = {});
 
 // The text of `trace_align --help` or `--version` when that is the only
 // argument, else null. Any other command line is a run, even with

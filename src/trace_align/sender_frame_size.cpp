@@ -26,9 +26,10 @@ void TraceFile::create_sd_frame_size() {
   for (int src = 0; src < 3; ++src) {
     OutFile& out = sd_frame_fp[src];
     out.create(run_, kSdFrameDat[src]);
-    for_each_frame_run(sd_list[src].get(), sd_num[src], [&out](int32_t frame, uint32_t sum, const SdRecord*) {
-      out.commit(put_size_row(out.reserve(), frame, sum));
-    });
+    for_each_frame_run(sd_list[src].get(), sd_num[src],
+                       [&out](int32_t frame, uint32_t sum, const SdRecord*) {
+                         out.commit(put_size_row(out.reserve(), frame, sum));
+                       });
     out.close();
   }
 }

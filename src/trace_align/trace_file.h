@@ -54,7 +54,7 @@ struct ReceiverFrames {
   int32_t in_order_up_to = 0;  // the highest frame before the first out of order
   int64_t out_of_order = -1;   // that record's index, -1 for none
   int32_t out_of_order_frame = 0;
-  int64_t seen = 0;                   // records seen
+  int64_t seen = 0;                // records seen
   const RdRecord* list = nullptr;  // the records they were, once loaded
 };
 

@@ -86,10 +86,11 @@ void TraceFile::read_all(InputFile (&inputs)[4]) {
 }
 
 void TraceFile::load_all(InputFile (&inputs)[4]) {
-  rethrow(side_by_side(run_, {[&] {
-                                for (int32_t src = 0; src < 3; ++src) read_sd(src, inputs[src]);
-                              },
-                              kSenders},
+  rethrow(side_by_side(run_,
+                       {[&] {
+                          for (int32_t src = 0; src < 3; ++src) read_sd(src, inputs[src]);
+                        },
+                        kSenders},
                        {[&] { load_rd(inputs[3]); }, kReceiver}));
 }
 

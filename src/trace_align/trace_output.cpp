@@ -1,7 +1,7 @@
 // Trace output: the start of the output stages, the walk over the receiver
-// frame table and the writers of sd_trace and rd_trace lines. The records are grouped by frame number
-// once (frame_index.h), so each frame costs only its own packets; the two
-// traces are written by two walks on two threads.
+// frame table and the writers of sd_trace and rd_trace lines. The records are grouped by frame
+// number once (frame_index.h), so each frame costs only its own packets; the two traces are written
+// by two walks on two threads.
 
 #include <algorithm>
 #include <cerrno>
@@ -21,8 +21,8 @@ constexpr int32_t kLostMarker = 9999;
 // The widest line of each kind fits what OutFile::reserve grants: time,
 // " id ", id, "  udp ", size, "   ", col4, "   ", col5 in 16, newline; and
 // time, " id ", id in 16, " lost  ", marker in 16, newline.
-constexpr size_t kWidestSdLine = kMaxTimeChars + 4 + kMaxIntChars + 6 + kMaxIntChars + 3 +
-                                 kMaxIntChars + 3 + 16 + 1;
+constexpr size_t kWidestSdLine =
+    kMaxTimeChars + 4 + kMaxIntChars + 6 + kMaxIntChars + 3 + kMaxIntChars + 3 + 16 + 1;
 constexpr size_t kWidestLostLine = kMaxTimeChars + 4 + 16 + 7 + 16 + 1;
 // Writers may store kWriterScratch bytes past what they write.
 static_assert(kWidestSdLine + kWriterScratch <= OutFile::kMaxLine &&
@@ -122,20 +122,21 @@ void TraceFile::build_frame_index() {
 void TraceFile::write_sd(uint32_t src, uint32_t frame) {
   if (src > 2) return run_.say(kNoSrc);
   IdText id(sd_id);
-  for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, sd_cursor_[src], [&](const SdRecord& r) {
-    char* out = put_time_left16(sd_trace_fp.reserve(), r.time);
-    out = std::copy_n(" id ", 4, out);
-    out = id.put(out);
-    id.next();
-    out = std::copy_n("  udp ", 6, out);
-    out = put_int(out, r.size);
-    out = std::copy_n("   ", 3, out);
-    out = put_int(out, r.col4);
-    out = std::copy_n("   ", 3, out);
-    out = put_int_left16(out, r.col5);
-    *out++ = '\n';
-    sd_trace_fp.commit(out);
-  });
+  for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, sd_cursor_[src],
+                    [&](const SdRecord& r) {
+                      char* out = put_time_left16(sd_trace_fp.reserve(), r.time);
+                      out = std::copy_n(" id ", 4, out);
+                      out = id.put(out);
+                      id.next();
+                      out = std::copy_n("  udp ", 6, out);
+                      out = put_int(out, r.size);
+                      out = std::copy_n("   ", 3, out);
+                      out = put_int(out, r.col4);
+                      out = std::copy_n("   ", 3, out);
+                      out = put_int_left16(out, r.col5);
+                      *out++ = '\n';
+                      sd_trace_fp.commit(out);
+                    });
   sd_id = id.value();
 }
 
@@ -160,16 +161,17 @@ void TraceFile::write_lost(uint32_t src, uint32_t frame) {
   const char* lost = src == 2 ? " lost " : " lost  ";
   size_t lost_len = src == 2 ? 6 : 7;
   IdText id(rd_id);
-  for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, lost_cursor_[src], [&](const SdRecord& r) {
-    char* out = put_time_left16(rd_trace_fp.reserve(), r.time);
-    out = std::copy_n(" id ", 4, out);
-    out = id.put_left16(out);
-    id.next();
-    out = std::copy_n(lost, lost_len, out);
-    out = put_int_left16(out, kLostMarker);
-    *out++ = '\n';
-    rd_trace_fp.commit(out);
-  });
+  for_each_in_frame(sd_index_[src], sd_list[src].get(), sd_num[src], frame, lost_cursor_[src],
+                    [&](const SdRecord& r) {
+                      char* out = put_time_left16(rd_trace_fp.reserve(), r.time);
+                      out = std::copy_n(" id ", 4, out);
+                      out = id.put_left16(out);
+                      id.next();
+                      out = std::copy_n(lost, lost_len, out);
+                      out = put_int_left16(out, kLostMarker);
+                      *out++ = '\n';
+                      rd_trace_fp.commit(out);
+                    });
   rd_id = id.value();
 }
 

@@ -34,13 +34,20 @@ bool starts_with(const unsigned char* head, size_t n, const unsigned char (&magi
 
 const char* lzma_reason(lzma_ret ret) {
   switch (ret) {
-    case LZMA_MEM_ERROR: return "out of memory";
-    case LZMA_MEMLIMIT_ERROR: return "memory usage limit reached";
-    case LZMA_FORMAT_ERROR: return "file format not recognized";
-    case LZMA_OPTIONS_ERROR: return "unsupported compression options";
-    case LZMA_DATA_ERROR: return "compressed data is corrupt";
-    case LZMA_BUF_ERROR: return "unexpected end of file";
-    default: return "internal error";
+    case LZMA_MEM_ERROR:
+      return "out of memory";
+    case LZMA_MEMLIMIT_ERROR:
+      return "memory usage limit reached";
+    case LZMA_FORMAT_ERROR:
+      return "file format not recognized";
+    case LZMA_OPTIONS_ERROR:
+      return "unsupported compression options";
+    case LZMA_DATA_ERROR:
+      return "compressed data is corrupt";
+    case LZMA_BUF_ERROR:
+      return "unexpected end of file";
+    default:
+      return "internal error";
   }
 }
 
@@ -55,10 +62,14 @@ Compression detect_compression(const unsigned char* head, size_t n) {
 
 const char* compression_name(Compression format) {
   switch (format) {
-    case Compression::kGzip: return "gzip";
-    case Compression::kZstd: return "zstd";
-    case Compression::kXz: return "xz";
-    case Compression::kNone: break;
+    case Compression::kGzip:
+      return "gzip";
+    case Compression::kZstd:
+      return "zstd";
+    case Compression::kXz:
+      return "xz";
+    case Compression::kNone:
+      break;
   }
   return "none";
 }
@@ -86,7 +97,8 @@ class Codec {
         break;
       case Compression::kXz:
         xz_ = LZMA_STREAM_INIT;
-        if (lzma_stream_decoder(&xz_, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) throw std::bad_alloc();
+        if (lzma_stream_decoder(&xz_, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK)
+          throw std::bad_alloc();
         break;
       case Compression::kNone:
         break;
@@ -94,10 +106,17 @@ class Codec {
   }
   ~Codec() {
     switch (format_) {
-      case Compression::kGzip: inflateEnd(&zlib_); break;
-      case Compression::kZstd: ZSTD_freeDStream(zstd_); break;
-      case Compression::kXz: lzma_end(&xz_); break;
-      case Compression::kNone: break;
+      case Compression::kGzip:
+        inflateEnd(&zlib_);
+        break;
+      case Compression::kZstd:
+        ZSTD_freeDStream(zstd_);
+        break;
+      case Compression::kXz:
+        lzma_end(&xz_);
+        break;
+      case Compression::kNone:
+        break;
     }
   }
   Codec(const Codec&) = delete;
@@ -162,8 +181,13 @@ class Codec {
   lzma_stream xz_ = LZMA_STREAM_INIT;
 };
 
-Decompressor::Decompressor(int fd, Compression format, std::string path, std::string head, bool one_thread)
-    : fd_(fd), format_(format), path_(std::move(path)), codec_(new Codec(format)), in_(head.begin(), head.end()) {
+Decompressor::Decompressor(int fd, Compression format, std::string path, std::string head,
+                           bool one_thread)
+    : fd_(fd),
+      format_(format),
+      path_(std::move(path)),
+      codec_(new Codec(format)),
+      in_(head.begin(), head.end()) {
   if (one_thread) return;
   try {
     thread_ = std::thread(&Decompressor::produce, this);
@@ -222,8 +246,8 @@ Decompressor::Block Decompressor::decode_block() {
       block.end = true;  // the input ends right after a whole member
       break;
     }
-    Codec::Step s = codec_->step(in_.data() + in_pos_, in_.size() - in_pos_, block.data.data() + made,
-                                 block.data.size() - made, finish);
+    Codec::Step s = codec_->step(in_.data() + in_pos_, in_.size() - in_pos_,
+                                 block.data.data() + made, block.data.size() - made, finish);
     in_pos_ += s.in_used;
     made += s.out_made;
     if (!s.error.empty()) {

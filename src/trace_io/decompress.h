@@ -26,8 +26,8 @@ const char* compression_name(Compression format);
 class Codec;
 
 // Decodes the compressed stream read from fd, whose first bytes (already
-// read from fd) are `head`, on a thread of its own unless one_thread. Errors, a truncated stream included, end the
-// run when the reader reaches them: "PATH: cannot decompress (FORMAT): REASON".
+// read from fd) are `head`, on a thread of its own unless one_thread. Errors, a truncated stream
+// included, end the run when the reader reaches them: "PATH: cannot decompress (FORMAT): REASON".
 class Decompressor {
  public:
   Decompressor(int fd, Compression format, std::string path, std::string head, bool one_thread);
@@ -38,28 +38,28 @@ class Decompressor {
  private:
   struct Block {
     std::vector<char> data;
-    size_t used = 0;         // bytes handed to the reader so far
-    bool end = false;        // the last block: the stream ended cleanly
-    std::string error;       // the last block: what went wrong instead
-    bool read_error = false; // error is a whole message about reading the file
+    size_t used = 0;          // bytes handed to the reader so far
+    bool end = false;         // the last block: the stream ended cleanly
+    std::string error;        // the last block: what went wrong instead
+    bool read_error = false;  // error is a whole message about reading the file
   };
-  Block decode_block();      // one block of output, or the end, or an error
-  void produce();            // the decoding thread
+  Block decode_block();  // one block of output, or the end, or an error
+  void produce();        // the decoding thread
   [[noreturn]] void fail_with(const std::string& reason) const;
 
   int fd_;
   Compression format_;
   std::string path_;
   std::unique_ptr<Codec> codec_;
-  std::vector<char> in_;     // compressed bytes read, not yet decoded
+  std::vector<char> in_;  // compressed bytes read, not yet decoded
   size_t in_pos_ = 0;
   bool in_eof_ = false;
 
-  std::mutex mutex_;         // guards queue_ and stop_
+  std::mutex mutex_;  // guards queue_ and stop_
   std::condition_variable changed_;
   std::deque<Block> queue_;  // decoded blocks the reader has not finished
   bool stop_ = false;
-  std::thread thread_;       // not joinable: decoded on the reader's thread
-  Block current_;            // the reader's block, when it decodes itself
-  bool done_ = false;        // the reader has met the end
+  std::thread thread_;  // not joinable: decoded on the reader's thread
+  Block current_;       // the reader's block, when it decodes itself
+  bool done_ = false;   // the reader has met the end
 };

@@ -21,7 +21,8 @@ struct FourDigits {
   uint32_t text[kTenThousand];
   constexpr FourDigits() : text() {
     for (uint32_t i = 0; i < kTenThousand; ++i)
-      text[i] = ('0' + i / 1000) | ('0' + i / 100 % 10) << 8 | ('0' + i / 10 % 10) << 16 | ('0' + i % 10) << 24;
+      text[i] = ('0' + i / 1000) | ('0' + i / 100 % 10) << 8 | ('0' + i / 10 % 10) << 16 |
+                ('0' + i % 10) << 24;
   }
 };
 inline constexpr FourDigits kFourDigits;

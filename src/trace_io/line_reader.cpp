@@ -62,9 +62,7 @@ void LineReader::find_bad_cr(size_t from) {
   cr_last_ = base[len_ - 1] == '\r';
 }
 
-void LineReader::carriage_return() const {
-  fail(where() + ": carriage return inside a line");
-}
+void LineReader::carriage_return() const { fail(where() + ": carriage return inside a line"); }
 
 std::string LineReader::where() const { return in_.path + ":" + std::to_string(line_); }
 

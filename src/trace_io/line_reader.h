@@ -39,7 +39,9 @@ int64_t count_newlines(const char* p, size_t n);
 class LineReader {
  public:
   explicit LineReader(InputFile& in)
-      : in_(in), buf_(new char[kPlainLookbehind + kReadBlock + kReadSlack]()), text_(buf_.get() + kPlainLookbehind) {}
+      : in_(in),
+        buf_(new char[kPlainLookbehind + kReadBlock + kReadSlack]()),
+        text_(buf_.get() + kPlainLookbehind) {}
 
   // The columns of one line, read in order. Tokens are separated by spaces
   // only; the newline belongs to the last token, so after a trailing space
@@ -80,10 +82,17 @@ class LineReader {
     const char* line = text_ + pos_;
     size_t length;
     switch (want) {
-      case 3: length = plain_line::read<3>(line, unused, &fields.time_, fields.ints_); break;
-      case 5: length = plain_line::read<5>(line, unused, &fields.time_, fields.ints_); break;
-      case 6: length = plain_line::read<6>(line, unused, &fields.time_, fields.ints_); break;
-      default: return false;
+      case 3:
+        length = plain_line::read<3>(line, unused, &fields.time_, fields.ints_);
+        break;
+      case 5:
+        length = plain_line::read<5>(line, unused, &fields.time_, fields.ints_);
+        break;
+      case 6:
+        length = plain_line::read<6>(line, unused, &fields.time_, fields.ints_);
+        break;
+      default:
+        return false;
     }
     if (length == 0) return false;
     ++line_;
@@ -210,6 +219,6 @@ class LineReader {
   uint64_t offset_ = 0;           // offset in the text of text_[0]
   uint64_t bad_cr_ = UINT64_MAX;  // offset of the first stray carriage return
   bool cr_last_ = false;          // the last byte read so far is a carriage return
-  size_t stand_in_ = 0;  // where the stand-in newline of the current line is
-  char saved_ = 0;       // the byte it replaced
+  size_t stand_in_ = 0;           // where the stand-in newline of the current line is
+  char saved_ = 0;                // the byte it replaced
 };

@@ -57,7 +57,8 @@ uint64_t available_memory() {
   }
   uint64_t limit, used;
   std::string dir = cgroup_v2_dir();
-  if (!dir.empty() && number_file(dir + "/memory.max", &limit) && number_file(dir + "/memory.current", &used))
+  if (!dir.empty() && number_file(dir + "/memory.max", &limit) &&
+      number_file(dir + "/memory.current", &used))
     least = std::min(least, limit > used ? limit - used : 0);
   else if (number_file("/sys/fs/cgroup/memory/memory.limit_in_bytes", &limit) &&
            number_file("/sys/fs/cgroup/memory/memory.usage_in_bytes", &used))

@@ -45,7 +45,8 @@ namespace plain_line {
 // The time whose whole part is `whole` and whose n_frac decimals have the
 // value frac.
 [[gnu::always_inline]] inline TraceTime time_of(uint64_t whole, uint64_t frac, int n_frac) {
-  if (n_frac <= kMicrosDigits) return TraceTime::from_micros(whole * kMicrosPerSecond + frac * kPow10[kMicrosDigits - n_frac]);
+  if (n_frac <= kMicrosDigits)
+    return TraceTime::from_micros(whole * kMicrosPerSecond + frac * kPow10[kMicrosDigits - n_frac]);
   // Clinger's fast path: an integer below 2^53 over an exact power of ten.
   return TraceTime(static_cast<double>(static_cast<int64_t>(whole * kPow10[n_frac] + frac)) /
                    static_cast<double>(static_cast<int64_t>(kPow10[n_frac])));
@@ -59,13 +60,15 @@ struct Masks {
   uint64_t spaces = 0, newlines = 0, stops = 0;
 };
 [[gnu::always_inline]] inline Masks masks64(const char* p) {
-  const __m128i space = _mm_set1_epi8(' '), newline = _mm_set1_epi8('\n'), stop = _mm_set1_epi8('.');
+  const __m128i space = _mm_set1_epi8(' '), newline = _mm_set1_epi8('\n'),
+                stop = _mm_set1_epi8('.');
   Masks m;
 #pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
     auto bits = [&](__m128i c) {
-      return uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, c)))} << (16 * i);
+      return uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, c)))}
+             << (16 * i);
     };
     m.spaces |= bits(space);
     m.newlines |= bits(newline);

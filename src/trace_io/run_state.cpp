@@ -32,7 +32,9 @@ std::string RunState::note_output(dev_t dev, ino_t ino, const std::string& name)
   for (const FileId& f : files_) {
     // The same output created again (in tests) is no conflict.
     if (f.dev != dev || f.ino != ino || (!f.input && f.name == name)) continue;
-    if (f.input) return "input file " + f.name + " is the output file " + name + " of this run; refusing to overwrite it";
+    if (f.input)
+      return "input file " + f.name + " is the output file " + name +
+             " of this run; refusing to overwrite it";
     return f.name + " and " + name + " are the same file";
   }
   files_.push_back({dev, ino, name, false});

@@ -36,7 +36,9 @@ class RunState {
   std::string* captured = nullptr;
   // Holds every say() back while the lock lives, so that a last message
   // (an interruption's) is not followed by another.
-  std::unique_lock<std::mutex> hold_messages() const { return std::unique_lock<std::mutex>(say_mutex_); }
+  std::unique_lock<std::mutex> hold_messages() const {
+    return std::unique_lock<std::mutex>(say_mutex_);
+  }
 
   // The regular files the run reads and writes, so that no output is
   // opened onto an input or onto another output, even when a link appears

@@ -56,7 +56,9 @@ inline constexpr uint64_t kLowByteOfHalves = 0x000000FF000000FFull;
   int shift = 8 * (8 - count);
   uint64_t v = (sub << (shift / 2)) << (shift - shift / 2);
   v = (v * 10) + (v >> 8);
-  v = (((v & kLowByteOfHalves) * kPairsToQuads) + (((v >> 16) & kLowByteOfHalves) * kQuadsToWhole)) >> 32;
+  v = (((v & kLowByteOfHalves) * kPairsToQuads) +
+       (((v >> 16) & kLowByteOfHalves) * kQuadsToWhole)) >>
+      32;
   *value = v;
   return count;
 }
@@ -65,12 +67,15 @@ inline constexpr uint64_t kLowByteOfHalves = 0x000000FF000000FFull;
 // digits: the word that ends there, the bytes before them replaced by '0',
 // read as eight digits. Returns false if any of them is not a digit.
 // REQUIRES: 1 <= length <= 8; 8 readable bytes before end.
-[[gnu::always_inline]] inline bool digits_ending_at(const char* end, size_t length, uint64_t* value) {
+[[gnu::always_inline]] inline bool digits_ending_at(const char* end, size_t length,
+                                                    uint64_t* value) {
   uint64_t theirs = ~uint64_t{0} << (8 * (8 - length));  // the last bytes: the word's highest
   uint64_t sub = ((load_le64(end - 8) & theirs) | (kAsciiZeros & ~theirs)) - kAsciiZeros;
   if (((sub | (sub + kAboveNine)) & kHighBits) != 0) return false;
   uint64_t v = (sub * 10) + (sub >> 8);
-  *value = (((v & kLowByteOfHalves) * kPairsToQuads) + (((v >> 16) & kLowByteOfHalves) * kQuadsToWhole)) >> 32;
+  *value = (((v & kLowByteOfHalves) * kPairsToQuads) +
+            (((v >> 16) & kLowByteOfHalves) * kQuadsToWhole)) >>
+           32;
   return true;
 }
 

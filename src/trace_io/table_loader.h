@@ -30,7 +30,9 @@ inline constexpr size_t kSmallestRoom = 4096;
 inline size_t first_capacity(uint64_t text_size) {
   constexpr uint64_t kShortLine = 16;
   uint64_t lines = text_size / kShortLine + 1;
-  return lines < kSmallestRoom ? kSmallestRoom : lines < INT32_MAX ? static_cast<size_t>(lines) : INT32_MAX;
+  return lines < kSmallestRoom ? kSmallestRoom
+         : lines < INT32_MAX   ? static_cast<size_t>(lines)
+                               : INT32_MAX;
 }
 
 // Reads the table in once, in a single pass: counts the records in num
@@ -56,7 +58,8 @@ void load_table(InputFile& in, int columns, Array<Record>& list, int32_t& num, P
     bool grown = resize_array(list, wanted);
     // A first guess larger than memory allows: start small instead.
     if (!grown && capacity == 0) grown = resize_array(list, wanted = kSmallestRoom);
-    if (!grown) fail(in.path + ": cannot allocate memory for " + std::to_string(wanted) + " records");
+    if (!grown)
+      fail(in.path + ": cannot allocate memory for " + std::to_string(wanted) + " records");
     capacity = wanted;
   };
   while (reader.more()) {

@@ -72,8 +72,8 @@ std::string json_object(const std::vector<std::string>& names, const std::vector
   return out + "}";
 }
 
-std::string format_rows(const std::vector<std::string>& names, const std::vector<std::vector<Field>>& rows,
-                        bool json) {
+std::string format_rows(const std::vector<std::string>& names,
+                        const std::vector<std::vector<Field>>& rows, bool json) {
   std::string out;
   if (!json) {
     out = csv_header(names);
@@ -81,6 +81,7 @@ std::string format_rows(const std::vector<std::string>& names, const std::vector
     return out;
   }
   out = "[\n";
-  for (size_t i = 0; i < rows.size(); ++i) out += json_object(names, rows[i]) + (i + 1 < rows.size() ? ",\n" : "\n");
+  for (size_t i = 0; i < rows.size(); ++i)
+    out += json_object(names, rows[i]) + (i + 1 < rows.size() ? ",\n" : "\n");
   return out + "]\n";
 }

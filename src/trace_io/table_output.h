@@ -24,8 +24,8 @@ std::string csv_row(const std::vector<Field>& fields);
 // The fields as one JSON object {"name":value,...}, without a newline.
 std::string json_object(const std::vector<std::string>& names, const std::vector<Field>& fields);
 // Rows as a CSV header and rows, or as a JSON array with an object a line.
-std::string format_rows(const std::vector<std::string>& names, const std::vector<std::vector<Field>>& rows,
-                        bool json);
+std::string format_rows(const std::vector<std::string>& names,
+                        const std::vector<std::vector<Field>>& rows, bool json);
 
 // Shortest text that reads back as exactly this double; "" for nan or inf.
 std::string number_text(double value);

@@ -32,29 +32,37 @@ inline constexpr uint32_t kRdSrc = 1u << 1, kRdCol4 = 1u << 4;
 
 // Loads a sender trace with load_table; keep(line, record) makes each record.
 template <typename Record, typename Keep>
-void load_sender_trace(InputFile& in, Array<Record>& list, int32_t& num, uint32_t unused, Keep keep) {
-  load_table(in, kSenderColumns, list, num, [&keep](auto& f, Record& r) {
-    SenderLine line;
-    line.time = f.trace_time();
-    line.col1 = f.int32();
-    line.frame = f.int32();
-    line.size = f.int32();
-    line.col4 = f.int32();
-    line.col5 = f.int32();
-    keep(line, r);
-  }, unused);
+void load_sender_trace(InputFile& in, Array<Record>& list, int32_t& num, uint32_t unused,
+                       Keep keep) {
+  load_table(
+      in, kSenderColumns, list, num,
+      [&keep](auto& f, Record& r) {
+        SenderLine line;
+        line.time = f.trace_time();
+        line.col1 = f.int32();
+        line.frame = f.int32();
+        line.size = f.int32();
+        line.col4 = f.int32();
+        line.col5 = f.int32();
+        keep(line, r);
+      },
+      unused);
 }
 
 // Loads a receiver trace the same way.
 template <typename Record, typename Keep>
-void load_receiver_trace(InputFile& in, Array<Record>& list, int32_t& num, uint32_t unused, Keep keep) {
-  load_table(in, kReceiverColumns, list, num, [&keep](auto& f, Record& r) {
-    ReceiverLine line;
-    line.time = f.trace_time();
-    line.src = f.int32();
-    line.frame = f.int32();
-    line.size = f.int32();
-    line.col4 = f.int32();
-    keep(line, r);
-  }, unused);
+void load_receiver_trace(InputFile& in, Array<Record>& list, int32_t& num, uint32_t unused,
+                         Keep keep) {
+  load_table(
+      in, kReceiverColumns, list, num,
+      [&keep](auto& f, Record& r) {
+        ReceiverLine line;
+        line.time = f.trace_time();
+        line.src = f.int32();
+        line.frame = f.int32();
+        line.size = f.int32();
+        line.col4 = f.int32();
+        keep(line, r);
+      },
+      unused);
 }

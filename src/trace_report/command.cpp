@@ -41,7 +41,8 @@ int usage_error(const std::string& what) {
 
 // Writes text to standard output; false when it cannot.
 bool put(const std::string& text) {
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+         std::fflush(stdout) == 0;
 }
 
 int write_failed(const char* what) {
@@ -80,7 +81,8 @@ int report_command(int argc, char** argv) {
       const char* v = value();
       char* end = nullptr;
       long n = v != nullptr ? std::strtol(v, &end, 10) : 0;
-      if (v == nullptr || *end != '\0' || n < 1 || n > 4096) return usage_error("-j needs a number of threads");
+      if (v == nullptr || *end != '\0' || n < 1 || n > 4096)
+        return usage_error("-j needs a number of threads");
       jobs = static_cast<int>(n);
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
       return usage_error("unknown option " + arg);
@@ -90,9 +92,11 @@ int report_command(int argc, char** argv) {
   }
 
   if (!list_path.empty()) {
-    if (!paths.empty() || !frames_path.empty()) return usage_error("--runs takes no traces and no --frames");
+    if (!paths.empty() || !frames_path.empty())
+      return usage_error("--runs takes no traces and no --frames");
     std::vector<RunLine> runs;
-    std::string failed = failure_message_of("trace_report", [&] { runs = read_run_list(list_path); });
+    std::string failed =
+        failure_message_of("trace_report", [&] { runs = read_run_list(list_path); });
     if (!failed.empty()) {
       std::fprintf(stderr, "%s\n", failed.c_str());
       return 1;
@@ -110,7 +114,8 @@ int report_command(int argc, char** argv) {
   if (jobs != 0) return usage_error("-j goes with --runs");
   std::string traces[4] = {paths[0], paths[1], paths[2], paths[3]};
   std::vector<FrameRow> frames;
-  RunOutcome outcome = report_run(traces, one_thread_chosen(), frames_path.empty() ? nullptr : &frames);
+  RunOutcome outcome =
+      report_run(traces, one_thread_chosen(), frames_path.empty() ? nullptr : &frames);
   if (!outcome.report) {
     std::fprintf(stderr, "%s\n", outcome.error.c_str());
     return 1;

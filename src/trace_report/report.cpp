@@ -63,7 +63,8 @@ double percentile(std::vector<double>& values, int p) {
   size_t n = values.size();
   size_t rank = static_cast<size_t>((static_cast<uint64_t>(p) * n + 99) / 100);  // ceil, exact
   if (rank == 0) rank = 1;
-  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank - 1), values.end());
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank - 1),
+                   values.end());
   return values[rank - 1];
 }
 
@@ -73,22 +74,29 @@ void load_packets(const RunState& state, RunPackets& run, InputFile (&inputs)[4]
   // Only time, frame and size are kept; the other columns are not converted.
   constexpr uint32_t kSenderUnused = columns::kSdCol1 | columns::kSdCol4 | columns::kSdCol5;
   constexpr uint32_t kReceiverUnused = columns::kRdSrc | columns::kRdCol4;
-  auto sender = [](const SenderLine& line, Packet& p) { p = {line.time.value(), line.frame, line.size}; };
+  auto sender = [](const SenderLine& line, Packet& p) {
+    p = {line.time.value(), line.frame, line.size};
+  };
   // A packet belongs to the frame of its frame column, whatever its source.
-  auto receiver = [](const ReceiverLine& line, Packet& p) { p = {line.time.value(), line.frame, line.size}; };
+  auto receiver = [](const ReceiverLine& line, Packet& p) {
+    p = {line.time.value(), line.frame, line.size};
+  };
   constexpr OneThreadOrder kSenders{0, 0}, kReceiver{1, 0};
   rethrow(side_by_side(
       state,
       {[&] {
-         for (int s = 0; s < 3; ++s) load_sender_trace(inputs[s], run.sd[s], run.sd_num[s], kSenderUnused, sender);
+         for (int s = 0; s < 3; ++s)
+           load_sender_trace(inputs[s], run.sd[s], run.sd_num[s], kSenderUnused, sender);
        },
        kSenders},
-      {[&] { load_receiver_trace(inputs[3], run.rd, run.rd_num, kReceiverUnused, receiver); }, kReceiver}));
+      {[&] { load_receiver_trace(inputs[3], run.rd, run.rd_num, kReceiverUnused, receiver); },
+       kReceiver}));
 }
 
 std::vector<FrameRow> frame_table(const RunPackets& trace) {
   int64_t records = trace.rd_num;
-  int32_t lowest = std::numeric_limits<int32_t>::max(), highest = std::numeric_limits<int32_t>::min();
+  int32_t lowest = std::numeric_limits<int32_t>::max(),
+          highest = std::numeric_limits<int32_t>::min();
   auto span = [&](const auto& r, int) {
     lowest = std::min(lowest, r.frame);
     highest = std::max(highest, r.frame);
@@ -109,7 +117,9 @@ std::vector<FrameRow> frame_table(const RunPackets& trace) {
     // Dense: one slot per frame number between the lowest and the highest,
     // then the slots without records squeezed out, in place.
     rows.resize(static_cast<size_t>(slots));
-    for_each_record(trace, [&](const auto& r, int src) { add(rows[static_cast<size_t>(int64_t{r.frame} - lowest)], r, src); });
+    for_each_record(trace, [&](const auto& r, int src) {
+      add(rows[static_cast<size_t>(int64_t{r.frame} - lowest)], r, src);
+    });
     size_t kept = 0;
     for (size_t i = 0; i < rows.size(); ++i) {
       if (rows[i].sent_packets == 0 && rows[i].recv_packets == 0) continue;
@@ -128,7 +138,8 @@ std::vector<FrameRow> frame_table(const RunPackets& trace) {
     rows.resize(frames.size());
     for (size_t i = 0; i < frames.size(); ++i) rows[i].frame = frames[i];
     for_each_record(trace, [&](const auto& r, int src) {
-      size_t at = static_cast<size_t>(std::lower_bound(frames.begin(), frames.end(), r.frame) - frames.begin());
+      size_t at = static_cast<size_t>(std::lower_bound(frames.begin(), frames.end(), r.frame) -
+                                      frames.begin());
       add(rows[at], r, src);
     });
   }
@@ -187,8 +198,12 @@ Report summarise(const RunPackets& trace, const std::vector<FrameRow>& frames) {
     r.packets_sent += trace.sd_num[s];
     for (int32_t i = 0; i < trace.sd_num[s]; ++i) r.bytes_sent += trace.sd[s][i].size;
   }
-  if (r.packets_sent > 0) r.packet_loss_pct = 100.0 * static_cast<double>(r.packets_lost) / static_cast<double>(r.packets_sent);
-  if (r.frames_sent > 0) r.frame_loss_pct = 100.0 * static_cast<double>(r.frames_lost) / static_cast<double>(r.frames_sent);
+  if (r.packets_sent > 0)
+    r.packet_loss_pct =
+        100.0 * static_cast<double>(r.packets_lost) / static_cast<double>(r.packets_sent);
+  if (r.frames_sent > 0)
+    r.frame_loss_pct =
+        100.0 * static_cast<double>(r.frames_lost) / static_cast<double>(r.frames_sent);
   if (!delays.empty()) {
     r.delay_mean_s = delay_sum / static_cast<double>(delays.size());
     r.delay_max_s = *std::max_element(delays.begin(), delays.end());

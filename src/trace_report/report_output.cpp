@@ -14,10 +14,14 @@ Value count(int64_t value) { return std::to_string(value); }
 
 const char* status_name(FrameStatus status) {
   switch (status) {
-    case FrameStatus::kComplete: return "complete";
-    case FrameStatus::kPartial: return "partial";
-    case FrameStatus::kLost: return "lost";
-    case FrameStatus::kUnexpected: return "unexpected";
+    case FrameStatus::kComplete:
+      return "complete";
+    case FrameStatus::kPartial:
+      return "partial";
+    case FrameStatus::kLost:
+      return "lost";
+    case FrameStatus::kUnexpected:
+      return "unexpected";
   }
   return "";
 }
@@ -89,7 +93,8 @@ std::string format_report(const Report& report, Style style) {
 
 std::string format_frames(const std::vector<FrameRow>& frames) {
   std::string out =
-      "frame,sources,sent_packets,sent_bytes,recv_packets,recv_bytes,first_send_s,last_recv_s,delay_s,status\n";
+      "frame,sources,sent_packets,sent_bytes,recv_packets,recv_bytes,first_send_s,last_recv_s,"
+      "delay_s,status\n";
   for (const FrameRow& f : frames) {
     std::string sources;
     for (int s = 0; s < 3; ++s)
@@ -104,7 +109,8 @@ std::string format_frames(const std::vector<FrameRow>& frames) {
   return out;
 }
 
-std::string format_runs(const std::vector<RunLine>& runs, const std::vector<RunOutcome>& outcomes, Style style) {
+std::string format_runs(const std::vector<RunLine>& runs, const std::vector<RunOutcome>& outcomes,
+                        Style style) {
   std::vector<std::string> names = figure_names();
   names.insert(names.begin(), "run");
   names.push_back("error");

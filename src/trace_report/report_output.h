@@ -30,4 +30,5 @@ std::string format_report(const Report& report, Style style);
 std::string format_frames(const std::vector<FrameRow>& frames);
 // The outcomes of a list's runs as CSV (header, then a row per run) or a
 // JSON array, with a first column "run" and a last column "error".
-std::string format_runs(const std::vector<RunLine>& runs, const std::vector<RunOutcome>& outcomes, Style style);
+std::string format_runs(const std::vector<RunLine>& runs, const std::vector<RunOutcome>& outcomes,
+                        Style style);

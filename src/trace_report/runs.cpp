@@ -14,7 +14,8 @@
 #include "trace_io/run_state.h"
 #include "trace_io/runner.h"
 
-RunOutcome report_run(const std::string (&paths)[4], bool one_thread, std::vector<FrameRow>* frames) {
+RunOutcome report_run(const std::string (&paths)[4], bool one_thread,
+                      std::vector<FrameRow>* frames) {
   RunOutcome outcome;
   RunState state("trace_report", one_thread);
   outcome.error = failure_message_of(state.program, [&] {
@@ -45,7 +46,8 @@ std::vector<RunLine> read_run_list(const std::string& list_path) {
     std::vector<std::string> fields;
     for (size_t at = 0;;) {
       size_t comma = line.find(',', at);
-      fields.push_back(line.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+      fields.push_back(
+          line.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
       if (comma == std::string::npos) break;
       at = comma + 1;
     }
@@ -55,23 +57,26 @@ std::vector<RunLine> read_run_list(const std::string& list_path) {
       fail(list_path + ":" + std::to_string(number) + ": expected name,sd0,sd1,sd2,rd");
     RunLine run;
     run.name = fields[0];
-    for (int i = 0; i < 4; ++i) run.paths[i] = fields[i + 1][0] == '/' ? fields[i + 1] : folder + fields[i + 1];
+    for (int i = 0; i < 4; ++i)
+      run.paths[i] = fields[i + 1][0] == '/' ? fields[i + 1] : folder + fields[i + 1];
     runs.push_back(run);
   }
   if (in.bad()) fail(list_path + ": cannot read");
   return runs;
 }
 
-std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, bool one_thread, bool progress) {
+std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, bool one_thread,
+                                    bool progress) {
   std::vector<RunOutcome> outcomes(runs.size());
   std::atomic<size_t> next{0}, done{0}, failed{0};
   std::mutex print;
   auto start = std::chrono::steady_clock::now();
   auto show = [&] {
     std::lock_guard<std::mutex> lock(print);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(stderr, "\r%zu of %zu runs done, %zu failed, %.1f s", done.load(), runs.size(), failed.load(),
-                 seconds);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stderr, "\r%zu of %zu runs done, %zu failed, %.1f s", done.load(), runs.size(),
+                 failed.load(), seconds);
     std::fflush(stderr);
   };
   auto work = [&] {

@@ -23,7 +23,8 @@ struct RunOutcome {
 // Loads the four traces as every command does (same rules and messages)
 // and reports on them, decompressing on the calling thread too when
 // one_thread; the frame table goes to *frames when asked.
-RunOutcome report_run(const std::string (&paths)[4], bool one_thread, std::vector<FrameRow>* frames = nullptr);
+RunOutcome report_run(const std::string (&paths)[4], bool one_thread,
+                      std::vector<FrameRow>* frames = nullptr);
 
 // The runs of a list file: one "name,sd0,sd1,sd2,rd" line each, paths
 // relative to the list's folder; "#" lines and blank lines skipped. Fails
@@ -33,4 +34,5 @@ std::vector<RunLine> read_run_list(const std::string& list_path);
 // Reports on every run on `jobs` threads, each run as report_run does;
 // outcomes in the list's order. With progress, one line on standard error
 // is kept up to date.
-std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, bool one_thread, bool progress);
+std::vector<RunOutcome> report_runs(const std::vector<RunLine>& runs, int jobs, bool one_thread,
+                                    bool progress);
