@@ -52,11 +52,11 @@ void TraceFile::read_sd(int32_t src, InputFile& stream) {
   }
   // col1 is read, so that a short line fails, but kept nowhere.
   FrameOrderWatch order;
-  load_sender_trace(stream, sd_list[src], sd_num[src], columns::kSdCol1,
-                    [&order](const SenderLine& line, SdRecord& r) {
-                      r = {line.time, line.frame, line.size, line.col4, line.col5};
-                      order.see(r.frame);
-                    });
+  load_trace<SenderLine>(stream, sd_list[src], sd_num[src], columns::kSdCol1,
+                         [&order](const SenderLine& line, SdRecord& r) {
+                           r = {line.time, line.frame, line.size, line.col4, line.col5};
+                           order.see(r.frame);
+                         });
   sd_in_order_[src] = order.in_order;
 }
 
@@ -64,12 +64,12 @@ void TraceFile::load_rd(InputFile& stream) {
   rd_path_ = stream.path;
   FrameOrderWatch order;
   ReceiverFrames frames;
-  load_receiver_trace(stream, rd_list, rd_num, columns::kRdCol4,
-                      [&order, &frames](const ReceiverLine& line, RdRecord& r) {
-                        r = {line.time, line.src, line.frame, line.size};
-                        order.see(r.frame);
-                        frames.see(r.frame);
-                      });
+  load_trace<ReceiverLine>(stream, rd_list, rd_num, columns::kRdCol4,
+                           [&order, &frames](const ReceiverLine& line, RdRecord& r) {
+                             r = {line.time, line.src, line.frame, line.size};
+                             order.see(r.frame);
+                             frames.see(r.frame);
+                           });
   rd_in_order_ = order.in_order;
   frames.list = rd_list.get();
   rd_frames_ = frames;

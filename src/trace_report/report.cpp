@@ -86,10 +86,10 @@ void load_packets(const RunState& state, RunPackets& run, InputFile (&inputs)[4]
       state,
       {[&] {
          for (int s = 0; s < 3; ++s)
-           load_sender_trace(inputs[s], run.sd[s], run.sd_num[s], kSenderUnused, sender);
+           load_trace<SenderLine>(inputs[s], run.sd[s], run.sd_num[s], kSenderUnused, sender);
        },
        kSenders},
-      {[&] { load_receiver_trace(inputs[3], run.rd, run.rd_num, kReceiverUnused, receiver); },
+      {[&] { load_trace<ReceiverLine>(inputs[3], run.rd, run.rd_num, kReceiverUnused, receiver); },
        kReceiver}));
 }
 
