@@ -9,13 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <thread>
 
 #include "trace_align/outputs.h"
 #include "trace_align/trace_file.h"
@@ -49,33 +49,36 @@ class DirectoryLock {
   int fd_;
 };
 
-// The signals that interrupt a run.
-sigset_t interrupting_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
-  return set;
+// The run a signal interrupts, for the handler: a signal's disposition is
+// the process's, so the one thing it must know of the run is kept beside
+// it, set once by watch_signals before any thread starts.
+std::atomic<const RunState*> interrupted_run{nullptr};
+
+// Writes text on standard output from a signal handler.
+void write_safely(const char* text) {
+  size_t n = std::strlen(text);
+  while (n > 0) {
+    ssize_t done = ::write(1, text, n);
+    if (done <= 0) return;
+    text += done;
+    n -= static_cast<size_t>(done);
+  }
 }
 
-// Waits for an interrupting signal, says what it did to the run, and ends
-// the process by it, as its default action would.
-void take_signals(const RunState* state) {
-  sigset_t set = interrupting_signals();
-  int signal = 0;
-  while (sigwait(&set, &signal) != 0) {
-  }
-  std::string text = signal == SIGINT    ? "interrupted by SIGINT"
-                     : signal == SIGTERM ? "interrupted by SIGTERM"
-                                         : "interrupted by SIGHUP";
-  auto held = state->hold_messages();  // until the process ends
-  print_lines(state->failure_text(text) + "\n");
+extern "C" void on_interrupt(int signal) {
+  static_assert(
+      std::atomic<bool>::is_always_lock_free && std::atomic<const RunState*>::is_always_lock_free,
+      "read from a signal handler");
+  write_safely(signal == SIGINT    ? "interrupted by SIGINT"
+               : signal == SIGTERM ? "interrupted by SIGTERM"
+                                   : "interrupted by SIGHUP");
+  const RunState* run = interrupted_run.load();
+  if (run != nullptr && run->outputs_created)
+    write_safely("; the outputs of this run are incomplete");
+  write_safely("\n");
   // The default action, so that a shell loop stops as it would for any
   // interrupted program.
-  std::signal(signal, SIG_DFL);
-  sigset_t one;
-  sigemptyset(&one);
-  sigaddset(&one, signal);
-  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  ::signal(signal, SIG_DFL);
   ::raise(signal);
 }
 
@@ -157,16 +160,12 @@ void refuse_unwritable_outputs() {
 }
 
 void watch_signals(const RunState& state) {
+  interrupted_run = &state;
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
-  // Blocked here, and so in every thread started from now on: only the
-  // watching thread takes them.
-  sigset_t set = interrupting_signals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  try {
-    std::thread(take_signals, &state).detach();
-  } catch (const std::system_error&) {
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // interrupted silently then, as any program
-  }
 }
 
 void end_run(const RunState& state, const std::string& message) {

@@ -32,8 +32,8 @@ void refuse_unwritable_outputs();
 // From now on SIGINT, SIGTERM and SIGHUP say that the run was interrupted
 // (and that its outputs are incomplete when state says there are any),
 // then end the process by the same signal; SIGPIPE is ignored, so a closed
-// standard output is a failed write like any other. Call before any other
-// thread starts: the signals are taken by a thread of their own.
+// standard output is a failed write like any other. state must live until
+// the process ends.
 void watch_signals(const RunState& state);
 
 // Prints the message (when not empty) on standard output and ends the

@@ -34,11 +34,6 @@ class RunState {
   void say(const std::string& text);
   bool said_all() const { return !say_failed_; }
   std::string* captured = nullptr;
-  // Holds every say() back while the lock lives, so that a last message
-  // (an interruption's) is not followed by another.
-  std::unique_lock<std::mutex> hold_messages() const {
-    return std::unique_lock<std::mutex>(say_mutex_);
-  }
 
   // The regular files the run reads and writes, so that no output is
   // opened onto an input or onto another output, even when a link appears
@@ -59,6 +54,6 @@ class RunState {
   };
   std::mutex files_mutex_;  // guards files_: any thread may open a file
   std::vector<FileId> files_;
-  mutable std::mutex say_mutex_;  // one say() at a time
+  std::mutex say_mutex_;  // one say() at a time
   std::atomic<bool> say_failed_{false};
 };
