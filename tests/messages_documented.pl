@@ -29,16 +29,17 @@ my $readme = flatten(slurp("$src/README.md"));
 my $missing = 0;
 for my $file (glob("$src/src/*/*.cpp")) {
   # Each command's messages in its own manual page.
-  my $page = $file =~ m{/trace_report/} ? "trace_report.1" : "trace_align.1";
+  # The library's messages are trace_align's too.
+  my $page = $file =~ m{/trace_report/} ? "trace_report.1" : $file =~ m{/trace_video/} ? "trace_video.1" : "trace_align.1";
   my %docs = ($page => flatten(slurp("$src/man/$page")), README => $readme);
   my $code = slurp($file);
-  next if $file =~ /main\.cpp$/ || $file =~ /report_output\.cpp$/;    # labels, not messages
+  next if $file =~ /main\.cpp$/ || $file =~ /report_output\.cpp$/ || $file =~ /table_output\.cpp$/;    # labels, not messages
   $code =~ s/'(?:[^'\\]|\\.)'//g;    # character literals
   $code =~ s{//[^\n]*}{}g;    # comments
   $code =~ s/static_assert\(.*?\);//gs;
   # Only the usage text is not a message.
   $code =~ s/constexpr const char\* kUsage =.*?;\n//s;
-  $code =~ s/"trace_report: %s\\n%s"//;    # the frame of the usage errors
+  $code =~ s/"trace_(?:report|video): %s\\n%s"//;    # the frame of the usage errors
   while ($code =~ /"((?:[^"\\]|\\.)*)"/g) {
     my $literal = $1;
     next if $not_messages{$literal} || $literal =~ /^\\r/;    # the progress line

@@ -15,6 +15,10 @@ install)
   test -x "$scratch/prefix/bin/trace_report"
   test -f "$scratch/prefix/share/man/man1/trace_report.1"
   test -f "$scratch/prefix/share/man/man1/trace_align.1"
+  if [ -x "$build/trace_video" ]; then
+    test -x "$scratch/prefix/bin/trace_video"
+    test -f "$scratch/prefix/share/man/man1/trace_video.1"
+  fi
   cd "$scratch"
   set +e
   out=$("$scratch/prefix/bin/trace_align" 2>&1)
@@ -24,10 +28,10 @@ install)
   ;;
 manual)
   command -v groff >/dev/null || { echo "groff missing"; exit 77; }
-  warnings=$(groff -man -ww -z "$src/man/trace_align.1" "$src/man/trace_report.1" 2>&1)
+  warnings=$(groff -man -ww -z "$src/man/trace_align.1" "$src/man/trace_report.1" "$src/man/trace_video.1" 2>&1)
   [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
   if command -v man >/dev/null; then
-    warnings=$(man --warnings -l "$src/man/trace_align.1" "$src/man/trace_report.1" 2>&1 >/dev/null)
+    warnings=$(man --warnings -l "$src/man/trace_align.1" "$src/man/trace_report.1" "$src/man/trace_video.1" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
   fi
   ;;

@@ -1,0 +1,173 @@
+// Parsing trace_video's arguments and running its subcommands.
+
+#include "trace_video/command.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "trace_io/failure.h"
+#include "trace_io/runner.h"
+#include "trace_video/receive.h"
+#include "trace_video/send.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: trace_video send [--mtu BYTES] [--sources N] [--start S] [--gap S] [--fps RATE]\n"
+    "                        VIDEO OUTDIR\n"
+    "       trace_video receive [--playout-delay S] [--out FILE] [--frames FILE]\n"
+    "                        [--csv | --json] [--fps RATE] VIDEO SD0 SD1 SD2 RD\n"
+    "send: cuts the first video stream of VIDEO into packets and writes the sender\n"
+    "traces OUTDIR/sd0, sd1, sd2 (frame f from source f mod N) and OUTDIR/frames.csv.\n"
+    "  --mtu BYTES     payload bytes per packet (default 1024)\n"
+    "  --sources N     1, 2 or 3 sources (default 3)\n"
+    "  --start S       send time of the first packet (default 0)\n"
+    "  --gap S         time between the packets of a frame (default 0)\n"
+    "  --fps RATE      frame rate of a stream without timestamps\n"
+    "receive: judges every frame of VIDEO by the traces (received, lost, partial,\n"
+    "late, unsent; decodable) and prints a summary.\n"
+    "  --playout-delay S  a frame arriving later than the first arrival + S + its\n"
+    "                     decode time is late\n"
+    "  --out FILE      the video the receiver got: the received frames' packets,\n"
+    "                  remuxed into the container FILE's name asks for\n"
+    "  --frames FILE   the per-frame table as CSV\n"
+    "  --csv, --json   the summary as a CSV header and row, or one JSON object\n"
+    "\n"
+    "Exit status: 0 on success, 1 when an input is bad, 2 on a usage error.\n"
+    "Full description: man trace_video\n";
+
+int usage_error(const std::string& what) {
+  std::fprintf(stderr, "trace_video: %s\n%s", what.c_str(), kUsage);
+  return 2;
+}
+
+bool put(const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+         std::fflush(stdout) == 0;
+}
+
+// A number with a full stop whatever the locale, the whole text.
+bool parse_number(const char* text, double* value) {
+  const char* end = text + std::strlen(text);
+  auto [stop, error] = std::from_chars(text, end, *value);
+  return error == std::errc() && stop == end && std::isfinite(*value);
+}
+
+// The options of both subcommands, and the other arguments in order.
+struct Arguments {
+  SendOptions send;
+  ReceiveOptions receive;
+  std::vector<std::string> paths;
+  std::string error;  // a usage error, when not empty
+};
+
+Arguments parse(int argc, char** argv, bool sending) {
+  Arguments a;
+  for (int i = 2; i < argc && a.error.empty(); ++i) {
+    std::string arg = argv[i];
+    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+    double number = 0;
+    auto needs_number = [&](double low, bool open_low) {
+      if (v == nullptr || !parse_number(v, &number) || number < low ||
+          (open_low && number == low)) {
+        a.error = arg + " needs a number" + (open_low ? " above " : " of at least ") +
+                  (low == 0 ? "0" : "1");
+        return false;
+      }
+      ++i;
+      return true;
+    };
+    auto needs_file = [&](std::string& into) {
+      if (v == nullptr || *v == '\0') {
+        a.error = arg + " needs a file name";
+        return;
+      }
+      into = v;
+      ++i;
+    };
+    if (sending && arg == "--mtu") {
+      if (needs_number(1, false)) {
+        if (number != std::floor(number) || number > 1e9)
+          a.error = "--mtu needs a whole number of bytes from 1 to 1000000000";
+        a.send.mtu = static_cast<int32_t>(number);
+      }
+    } else if (sending && arg == "--sources") {
+      if (v == nullptr ||
+          (std::strcmp(v, "1") != 0 && std::strcmp(v, "2") != 0 && std::strcmp(v, "3") != 0))
+        a.error = "--sources needs 1, 2 or 3";
+      else
+        a.send.sources = argv[++i][0] - '0';
+    } else if (sending && arg == "--start") {
+      if (v != nullptr && parse_number(v, &number)) {
+        a.send.start = number;
+        ++i;
+      } else {
+        a.error = "--start needs a number";
+      }
+    } else if (sending && arg == "--gap") {
+      if (needs_number(0, false)) a.send.gap = number;
+    } else if (arg == "--fps") {
+      if (needs_number(0, true)) a.send.fps = a.receive.fps = number;
+    } else if (!sending && arg == "--playout-delay") {
+      if (needs_number(0, false)) a.receive.playout_delay = number;
+    } else if (!sending && arg == "--out") {
+      needs_file(a.receive.out);
+    } else if (!sending && arg == "--frames") {
+      needs_file(a.receive.frames);
+    } else if (!sending && (arg == "--csv" || arg == "--json")) {
+      bool& mine = arg == "--csv" ? a.receive.csv : a.receive.json;
+      bool& other = arg == "--csv" ? a.receive.json : a.receive.csv;
+      if (other)
+        a.error = "--csv and --json exclude each other";
+      else if (mine)
+        a.error = arg + " given twice";
+      mine = true;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+      a.error = "unknown option " + arg;
+    } else {
+      a.paths.push_back(arg);
+    }
+  }
+  return a;
+}
+
+}  // namespace
+
+int video_command(int argc, char** argv) {
+  std::string first = argc > 1 ? argv[1] : "";
+  if (argc == 2 && first == "--help") return put(kUsage) ? 0 : 1;
+  if (argc == 2 && first == "--version")
+    return put("trace_video " TRACE_ALIGN_VERSION "\n") ? 0 : 1;
+  if (first != "send" && first != "receive")
+    return usage_error(first.empty() ? "give a subcommand: send or receive"
+                                     : "unknown subcommand " + first + " (send or receive)");
+  bool sending = first == "send";
+  Arguments a = parse(argc, argv, sending);
+  if (!a.error.empty()) return usage_error(a.error);
+  RunState state("trace_video", one_thread_chosen());
+  std::string message, summary;
+  if (sending) {
+    if (a.paths.size() != 2) return usage_error("send takes VIDEO OUTDIR");
+    message =
+        failure_message_of(state.program, [&] { run_send(state, a.send, a.paths[0], a.paths[1]); });
+  } else {
+    if (a.paths.size() != 5) return usage_error("receive takes VIDEO SD0 SD1 SD2 RD");
+    std::string traces[4] = {a.paths[1], a.paths[2], a.paths[3], a.paths[4]};
+    message = failure_message_of(
+        state.program, [&] { summary = run_receive(state, a.receive, a.paths[0], traces); });
+  }
+  if (!message.empty()) {
+    std::fprintf(stderr, "%s\n", state.failure_text(message).c_str());
+    return 1;
+  }
+  if (!put(summary)) {
+    std::fprintf(stderr, "trace_video: cannot write standard output: %s\n", std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}

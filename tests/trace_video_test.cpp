@@ -1,0 +1,305 @@
+// trace_video: send held to ffprobe's packet and frame lists, --out held to
+// the input's packets less the missing ones (ffmpeg's framemd5), the
+// status and decodability rules on tables of cases, and the messages.
+
+#include <cmath>
+#include <map>
+#include <sstream>
+
+#include "test_support.h"
+#include "trace_video/receive.h"
+#include "trace_video/send.h"
+
+namespace {
+
+const std::string kVideo = TRACE_ALIGN_SOURCE_DIR "/examples/video/";
+
+// Standard output of a shell command.
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (std::FILE* p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+std::vector<std::vector<std::string>> Csv(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> cells;
+    std::istringstream l(line);
+    for (std::string cell; std::getline(l, cell, ',');) cells.push_back(cell);
+    if (!line.empty() && line.back() == ',') cells.push_back("");
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+class TraceVideoTest : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    if (Shell("command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null && echo yes") !=
+        "yes\n")
+      GTEST_SKIP() << "ffmpeg tools missing";
+  }
+  static RunResult Video(const std::vector<std::string>& args) {
+    return RunToolAt(TRACE_VIDEO_BINARY, args);
+  }
+  // The same with standard error where the result's text is.
+  static RunResult VideoErr(const std::vector<std::string>& args) {
+    std::string command = TRACE_VIDEO_BINARY;
+    for (const std::string& a : args) command += " '" + a + "'";
+    RunResult r;
+    r.out = Shell(command + " 2>&1 >/dev/null; echo \"status $?\"");
+    size_t at = r.out.rfind("status ");
+    r.status = std::stoi(r.out.substr(at + 7));
+    r.out.erase(at);
+    return r;
+  }
+};
+
+TEST_F(TraceVideoTest, SendFollowsTheDemuxersPacketsAndTheParsersTypes) {
+  ASSERT_EQ(0, Video({"send", "--mtu", "500", "--sources", "2", "--start", "10", "--gap", "0.001",
+                      kVideo + "clip.mp4", "out"})
+                   .status);
+  auto packets =
+      Csv(Shell("ffprobe -v error -select_streams v:0 -show_entries "
+                "packet=pts_time,dts_time,size,flags -of csv=p=0 '" +
+                kVideo + "clip.mp4'"));
+  // ffprobe's frames come in display order: their types, by timestamp.
+  std::map<std::string, std::string> type_at;
+  std::istringstream frames(
+      Shell("ffprobe -v error -select_streams v:0 -show_entries "
+            "frame=pts_time,pict_type -of compact=p=0 '" +
+            kVideo + "clip.mp4'"));
+  for (std::string line; std::getline(frames, line);) {
+    if (line.find("pts_time=") == std::string::npos) continue;
+    std::string pts = line.substr(line.find("pts_time=") + 9);
+    pts = pts.substr(0, pts.find('|'));
+    type_at[pts] = line.substr(line.find("pict_type=") + 10, 1);
+  }
+  auto table = Csv(ReadFile("out/frames.csv"));
+  ASSERT_EQ(packets.size() + 1, table.size());
+  EXPECT_EQ("frame,type,key,size,pts_s,dts_s,packets,source",
+            ReadFile("out/frames.csv").substr(0, 46));
+  double dts0 = std::stod(packets[0][1]);
+  std::vector<std::string> sd[2];
+  for (size_t f = 0; f < packets.size(); ++f) {
+    const auto& p = packets[f];  // pts_time, dts_time, size, flags
+    const auto& row = table[f + 1];
+    ASSERT_EQ(std::to_string(f), row[0]);
+    EXPECT_EQ(type_at[p[0]], row[1]) << f;
+    EXPECT_EQ(p[3][0] == 'K' ? "1" : "0", row[2]) << f;
+    EXPECT_EQ(p[2], row[3]) << f;
+    EXPECT_NEAR(std::stod(p[0]), std::stod(row[4]), 1e-9) << f;
+    EXPECT_NEAR(std::stod(p[1]), std::stod(row[5]), 1e-9) << f;
+    int size = std::stoi(p[2]), count = (size + 499) / 500;
+    EXPECT_EQ(std::to_string(count), row[6]) << f;
+    EXPECT_EQ(std::to_string(f % 2), row[7]) << f;
+    for (int k = 0; k < count; ++k) {
+      char line[128];
+      std::snprintf(line, sizeof line, "%.6f %d %d %d", 10 + (std::stod(p[1]) - dts0) + k * 0.001,
+                    static_cast<int>(f), std::min(500, size - 500 * k), k);
+      sd[f % 2].push_back(line);
+    }
+  }
+  // Lines as "time id frame size k packets": all but the id checked here.
+  for (int s = 0; s < 2; ++s) {
+    std::istringstream in(ReadFile("out/sd" + std::to_string(s)));
+    size_t i = 0;
+    for (std::string time, id, frame, size, k, n; in >> time >> id >> frame >> size >> k >> n;
+         ++i) {
+      ASSERT_LT(i, sd[s].size());
+      EXPECT_EQ(sd[s][i], time + " " + frame + " " + size + " " + k) << s << ":" << i;
+    }
+    EXPECT_EQ(sd[s].size(), i);
+  }
+  EXPECT_EQ("", ReadFile("out/sd2"));
+}
+
+TEST_F(TraceVideoTest, RawAnnexBStreamIsTimedByItsFrameRate) {
+  Shell("ffmpeg -v error -i '" + kVideo + "clip.mp4' -c copy -bsf:v h264_mp4toannexb clip.264");
+  ASSERT_EQ(0, Video({"send", "--fps", "50", "clip.264", "out"}).status);
+  auto table = Csv(ReadFile("out/frames.csv"));
+  ASSERT_EQ(251u, table.size());
+  EXPECT_EQ("I", table[1][1]);
+  EXPECT_EQ("", table[1][5]);  // no decode timestamps
+  std::string sd1 = ReadFile("out/sd1");
+  EXPECT_EQ("0.020000 ", sd1.substr(0, 9));  // frame 1 at 1/50 s
+}
+
+TEST_F(TraceVideoTest, ReceivedVideoHoldsTheInputsPacketsLessTheMissingOnes) {
+  for (const char* out : {"received.mp4", "received.mkv"}) {
+    RunResult r =
+        Video({"receive", "--playout-delay", "0.005", "--out", out, "--frames", "frames.csv",
+               kVideo + "clip.mp4", kVideo + "sd0", kVideo + "sd1", kVideo + "sd2", kVideo + "rd"});
+    ASSERT_EQ(0, r.status) << r.out;
+    auto rows = Csv(ReadFile("frames.csv"));
+    // framemd5 lines: stream, dts, pts, duration, size, hash.
+    auto md5 = [](const std::string& path) {
+      std::vector<std::string> hashes;
+      std::istringstream in(Shell("ffmpeg -nostdin -v error -i '" + path +
+                                  "' -c copy -copyinkf -f framemd5 - 2>/dev/null"));
+      for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#') hashes.push_back(line.substr(line.rfind(',') + 1));
+      return hashes;
+    };
+    std::vector<std::string> all = md5(kVideo + "clip.mp4"), expected;
+    ASSERT_EQ(rows.size() - 1, all.size());
+    int late = 0;
+    for (size_t f = 0; f < all.size(); ++f) {
+      if (rows[f + 1][12] == "received") expected.push_back(all[f]);
+      late += rows[f + 1][12] == "late";
+    }
+    EXPECT_GT(late, 0) << "the delay should make some frames late";
+    EXPECT_LT(expected.size(), all.size());
+    EXPECT_EQ(expected, md5(out)) << out;
+  }
+}
+
+// The rules on tables of cases: rows of the traces' frame table, frames
+// of a video, the verdicts.
+struct JudgeCase {
+  const char* name;
+  const char* types;                              // one letter per frame, decode order
+  std::vector<std::array<int, 2>> sent_received;  // packets per frame; -1 sent: unsent
+  const char* statuses;                           // u, l, p, L (late), r
+  const char* decodable;                          // 1 or 0 per frame
+};
+
+TEST(FrameJudgeTest, StatusAndDecodabilityRules) {
+  const JudgeCase cases[] = {
+      {"all received", "IPBBP", {{1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}}, "rrrrr", "11111"},
+      {"lost I frame", "IPBBI", {{2, 0}, {1, 1}, {1, 1}, {1, 1}, {1, 1}}, "lrrrr", "00001"},
+      {"lost P mid-GOP", "IPPBP", {{1, 1}, {1, 0}, {1, 1}, {1, 1}, {1, 1}}, "rlrrr", "10000"},
+      {"lost B", "IPBBP", {{1, 1}, {1, 1}, {1, 0}, {1, 1}, {1, 1}}, "rrlrr", "11011"},
+      {"partial P, B after one reference",
+       "IBPB",
+       {{1, 1}, {1, 1}, {3, 2}, {1, 1}},
+       "rrpr",
+       "1100"},
+      {"unsent frame", "IP?", {{1, 1}, {-1, 0}, {1, 1}}, "rur", "100"},
+      {"received but never sent", "IP", {{1, 1}, {-1, 1}}, "ru", "10"},
+      {"P with no reference", "PI", {{1, 1}, {1, 1}}, "rr", "01"},
+  };
+  for (const JudgeCase& c : cases) {
+    std::vector<FrameRow> rows, unexpected;
+    for (size_t f = 0; f < c.sent_received.size(); ++f) {
+      FrameRow row;
+      row.frame = static_cast<int32_t>(f);
+      row.sent_packets = std::max(0, c.sent_received[f][0]);
+      row.recv_packets = c.sent_received[f][1];
+      row.status = c.sent_received[f][0] < 0 ? FrameStatus::kUnexpected : FrameStatus::kComplete;
+      if (row.sent_packets == 0 && row.recv_packets == 0) continue;  // no row at all
+      (row.status == FrameStatus::kUnexpected ? unexpected : rows).push_back(row);
+    }
+    rows.insert(rows.end(), unexpected.begin(), unexpected.end());
+    FrameJudge judge(rows, std::nullopt, 0);
+    std::string statuses, decodable;
+    for (size_t f = 0; c.types[f] != '\0'; ++f) {
+      VideoFrame frame;
+      frame.frame = static_cast<int32_t>(f);
+      frame.type = static_cast<FrameType>(c.types[f]);
+      FrameVerdict v = judge.judge(frame);
+      statuses += "ulpLr"[static_cast<int>(v.status)];
+      decodable += v.decodable ? '1' : '0';
+    }
+    EXPECT_EQ(c.statuses, statuses) << c.name;
+    EXPECT_EQ(c.decodable, decodable) << c.name;
+  }
+}
+
+TEST(FrameJudgeTest, LateIsStrictlyAfterTheDeadlineAndUnknownFramesAreCounted) {
+  // First arrival 1.0, delay 0.5: frame f's deadline is 1.5 + f * 0.25.
+  std::vector<FrameRow> rows(4);
+  double arrivals[] = {1.5, 1.75 + 0x1p-40, 2.0, 9.0};
+  int32_t frames[] = {0, 1, 2, 7};  // frame 7 is beyond the video
+  for (int i = 0; i < 4; ++i) {
+    rows[i].frame = frames[i];
+    rows[i].sent_packets = rows[i].recv_packets = 1;
+    rows[i].status = FrameStatus::kComplete;
+    rows[i].last_recv = arrivals[i];
+  }
+  FrameJudge judge(rows, 0.5, 1.0);
+  std::string statuses;
+  for (int f = 0; f < 3; ++f) {
+    VideoFrame frame;
+    frame.frame = f;
+    frame.type = FrameType::kI;
+    frame.offset_s = f * 0.25;
+    FrameVerdict v = judge.judge(frame);
+    statuses += status_name(v.status) + std::string(" ");
+    EXPECT_EQ(1.5 + f * 0.25, v.deadline_s.value_or(-1));
+  }
+  EXPECT_EQ("received late received ", statuses);
+  std::vector<int32_t> unknown;
+  ReceiveSummary s = judge.finish(&unknown, 5);
+  EXPECT_EQ(1, s.frames_unknown);
+  EXPECT_EQ(std::vector<int32_t>{7}, unknown);
+  EXPECT_EQ(1, s.frames_late);
+  EXPECT_EQ(2, s.decodable_frames);
+}
+
+TEST(SendTest, PacketsOfAFrame) {
+  struct {
+    int32_t size, mtu, count;
+    std::vector<int32_t> payloads;
+  } cases[] = {{0, 1024, 1, {0}},
+               {1, 1024, 1, {1}},
+               {1024, 1024, 1, {1024}},
+               {1025, 1024, 2, {1024, 1}},
+               {2500, 1000, 3, {1000, 1000, 500}}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.count, packet_count(c.size, c.mtu)) << c.size;
+    for (int32_t k = 0; k < c.count; ++k)
+      EXPECT_EQ(c.payloads[k], packet_payload(c.size, c.mtu, k));
+  }
+}
+
+TEST_F(TraceVideoTest, MessagesAndExitStatus) {
+  WriteFile("not_a_video", "hello\n");
+  WriteFile("bad", "1 2\n");
+  std::string traces[] = {kVideo + "sd0", kVideo + "sd1", kVideo + "sd2", kVideo + "rd"};
+  struct {
+    std::vector<std::string> args;
+    int status;
+    std::string starts;
+  } cases[] = {
+      {{}, 2, "trace_video: give a subcommand: send or receive\nusage:"},
+      {{"play"}, 2, "trace_video: unknown subcommand play (send or receive)\n"},
+      {{"send", "--mtu", "0", "v", "o"}, 2, "trace_video: --mtu needs a number of at least 1\n"},
+      {{"send", "--sources", "4", "v", "o"}, 2, "trace_video: --sources needs 1, 2 or 3\n"},
+      {{"send", "v"}, 2, "trace_video: send takes VIDEO OUTDIR\n"},
+      {{"receive", "--csv", "--json", "v", "a", "b", "c", "d"},
+       2,
+       "trace_video: --csv and --json exclude each other\n"},
+      {{"send", "missing.mp4", "out"}, 1, "missing.mp4: cannot open: No such file or directory\n"},
+      {{"send", "not_a_video", "out"}, 1, "not_a_video: cannot open: Invalid data found"},
+      {{"receive", kVideo + "clip.mp4", traces[0], traces[1], traces[2], "bad"},
+       1,
+       "bad:1: expected 5 columns, found 2\n"},
+      {{"receive", "--out", "bad", kVideo + "clip.mp4", traces[0], traces[1], traces[2], "bad"},
+       1,
+       "bad:1: expected 5 columns"},
+      {{"receive", "--frames", traces[0], kVideo + "clip.mp4", traces[0], traces[1], traces[2],
+        traces[3]},
+       1,
+       "input file " + traces[0] + " is the output file " + traces[0]},
+      {{"receive", "--out", traces[3], kVideo + "clip.mp4", traces[0], traces[1], traces[2],
+        traces[3]},
+       1,
+       "input file " + traces[3] + " is the output file " + traces[3]},
+  };
+  for (const auto& c : cases) {
+    RunResult r = VideoErr(c.args);
+    EXPECT_EQ(c.status, r.status) << c.starts;
+    EXPECT_EQ(c.starts, r.out.substr(0, c.starts.size())) << r.out;
+  }
+  EXPECT_FALSE(Exists("out"));
+}
+
+}  // namespace
