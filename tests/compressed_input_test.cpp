@@ -85,6 +85,29 @@ TEST_P(CompressedInputTest, DecompressedLinesFollowTheTextRules) {
   ExpectNoOutputs();
 }
 
+// What the reference tools read: a gzip member padded with zero bytes, a
+// zstd file that starts with a skippable frame (as pzstd writes it).
+TEST(CompressedFormatsTest, ReadAsTheReferenceToolsReadThem) {
+  std::string text = ReadFile(kExamples + "rd.txt");
+  std::string skippable = std::string("\x50\x2A\x4D\x18\x04\0\0\0", 8) + "pzst";
+  std::string padded = Compress(Format::kGzip, text) + std::string(1000, '\0');
+  std::string skipping = skippable + Compress(Format::kZstd, text);
+  for (const std::string& data : {padded, skipping}) {
+    WriteFile("/tmp/trace_align_formats_test", data);
+    RunState state;
+    InputFile in;
+    ASSERT_TRUE(in.open("/tmp/trace_align_formats_test"));
+    std::string got;
+    std::string message = failure_message_of("test", [&] {
+      char buf[4096];
+      for (size_t n; (n = in.read(buf, sizeof buf)) > 0;) got.append(buf, n);
+    });
+    EXPECT_EQ("", message);
+    EXPECT_EQ(text, got);
+  }
+  std::remove("/tmp/trace_align_formats_test");
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, CompressedInputTest, ::testing::ValuesIn(kFormats),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <thread>
 
+#include "compress_support.h"
 #include "test_support.h"
 #include "trace_align/run_control.h"
 #include "trace_io/memory.h"
@@ -128,6 +129,24 @@ TEST_F(HostileRunTest, LinkPlantedAfterTheChecksIsRefusedWhenOpened) {
               WriteFile("rd_trace", "");
               fs::create_hard_link("rd_trace", "sd_trace");
             }));
+}
+
+// Truncated by another process between the start-up checks and the
+// reading: the file is refused as changed, plain or compressed, whether it
+// was cut at a line's end or in a line, and nothing is created.
+TEST_F(HostileRunTest, InputThatShrinksWhileReadIsRefused) {
+  std::string lines;
+  for (int i = 0; i < 2000; ++i) lines += "0.5 0 " + std::to_string(i) + " 100 0\n";
+  for (bool compressed : {false, true}) {
+    for (size_t cut : {lines.size() / 2 - lines.size() / 2 % 17, lines.size() / 2 + 3}) {
+      Inputs(compressed ? Compress(Format::kGzip, lines) : lines);
+      size_t keep = compressed ? ReadFile("rd").size() / 2 : cut;
+      std::string message = RunPlanting([keep] { fs::resize_file("rd", keep); });
+      EXPECT_EQ("rd: the file changed while it was being read", message)
+          << compressed << " " << cut;
+      ExpectNoOutputs();
+    }
+  }
 }
 
 TEST_F(HostileRunTest, FrameNumbersBeyondMemoryEndTheRunBeforeAnyOutput) {

@@ -87,7 +87,7 @@ TEST_F(TraceReportTest, NothingToComputeFromIsEmptyOrNull) {
   Report r = Run({}, {}, {}, {});
   EXPECT_FALSE(r.packet_loss_pct || r.frame_loss_pct || r.delay_mean_s || r.bitrate_bps);
   std::string csv = format_report(r, Style::kCsv);
-  EXPECT_EQ("0,0,0,,0,0,0,0,0,0,0,,0,,,,,,,,0,0,0,0,0,0,0,0,0\n", csv.substr(csv.find('\n') + 1));
+  EXPECT_EQ("0,0,0,,0,0,0,0,0,0,0,,0,,,,,,,,0,0,0,0,0,0,0,0,0,0\n", csv.substr(csv.find('\n') + 1));
   EXPECT_NE(std::string::npos, format_report(r, Style::kJson).find("\"delay_p50_s\":null"));
   EXPECT_NE(std::string::npos,
             format_report(r, Style::kText).find("delay p50:              n/a\n"));
@@ -154,7 +154,7 @@ TEST_F(TraceReportTest, ListOfRunsReportsEveryRunInOrder) {
   ASSERT_EQ(4u, rows.size());
   EXPECT_EQ(0u, rows[0].rfind("run,packets_sent,", 0));
   EXPECT_EQ(0u, rows[1].rfind("good,150,142,8,", 0));
-  EXPECT_EQ("bad" + std::string(29, ',') + ",\"runs/bad.txt:1: expected 5 columns, found 3\"",
+  EXPECT_EQ("bad" + std::string(30, ',') + ",\"runs/bad.txt:1: expected 5 columns, found 3\"",
             rows[2]);  // quoted: a comma
   EXPECT_EQ(rows[1].substr(4), rows[3].substr(5));
   WriteFile("runs/list.csv", "good,sd0.txt,sd1.txt,sd2.txt,rd.txt\nbroken,sd0.txt\n");
@@ -233,6 +233,69 @@ TEST_F(TraceReportTest, RandomRunsAgreeWithASortedRecount) {
     size_t rank95 = static_cast<size_t>(std::ceil(0.95 * static_cast<double>(sorted.size())));
     EXPECT_EQ(sorted[rank95 - 1], *got.delay_p95_s);
     EXPECT_EQ(sorted.back(), *got.delay_max_s);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A NaN or infinite time takes part in no delay figure, whatever the order
+// of the records; the figures stay ordered and the frames are counted.
+TEST_F(TraceReportTest, DelaysThatAreNotFiniteTakePartInNoDelayFigure) {
+  for (bool nan_first : {true, false}) {
+    std::vector<std::string> sd, rd;
+    for (int f = 0; f < 40; ++f) {
+      std::string t = std::to_string(f);
+      if (f % 10 == 3) {  // two sender records, one of them at a NaN time
+        sd.push_back((nan_first ? "nan " : t + " ") + t + " 100");
+        sd.push_back((nan_first ? t + " " : "nan ") + t + " 100");
+        rd.push_back(t + ".5 1 " + t + " 100");
+      } else {
+        sd.push_back(t + " " + t + " 100");
+      }
+      rd.push_back((f == 7 ? std::string("inf") : t + ".25") + " 1 " + t + " 100");
+    }
+    Report r = Run(sd, {}, {}, rd);
+    EXPECT_EQ(40, r.frames_complete);
+    EXPECT_EQ(5, r.frames_without_delay) << nan_first;
+    ASSERT_TRUE(r.delay_max_s && r.delay_p99_s && r.delay_p95_s && r.delay_p50_s);
+    EXPECT_LE(*r.delay_p50_s, *r.delay_p95_s);
+    EXPECT_LE(*r.delay_p95_s, *r.delay_p99_s);
+    EXPECT_LE(*r.delay_p99_s, *r.delay_max_s);
+    EXPECT_EQ(0.25, *r.delay_max_s);
+    EXPECT_EQ(0.25, *r.delay_mean_s);
+    EXPECT_EQ(0, *r.jitter_s);
+    auto row3 =
+        std::find_if(frames.begin(), frames.end(), [](const FrameRow& f) { return f.frame == 3; });
+    EXPECT_TRUE(std::isnan(row3->delay()));
+  }
+}
+
+TEST_F(TraceReportTest, ArgumentMessagesSayWhatIsWrong) {
+  struct {
+    std::vector<std::string> args;
+    std::string first_line;
+  } cases[] = {
+      {{"--frames", "", "a", "b", "c", "d"}, "trace_report: --frames needs a file name"},
+      {{"--runs", ""}, "trace_report: --runs needs a file name"},
+      {{"--csv", "--csv", "a", "b", "c", "d"}, "trace_report: --csv given twice"},
+      {{"--csv", "--json", "a", "b", "c", "d"},
+       "trace_report: --csv and --json exclude each other"},
+      {{"--runs", "l", "-j", "5000"}, "trace_report: -j takes 1 to 4096 threads, not 5000"},
+      {{"--runs", "l", "-j", "x"}, "trace_report: -j needs a number of threads"},
+  };
+  for (const auto& c : cases) {
+    std::string command = TRACE_REPORT_BINARY;
+    for (const std::string& a : c.args) command += " '" + a + "'";
+    std::string err;
+    if (std::FILE* p = popen((command + " 2>&1 >/dev/null; echo \"status $?\"").c_str(), "r")) {
+      char buf[4096];
+      for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) err.append(buf, n);
+      pclose(p);
+    }
+    EXPECT_EQ(c.first_line, err.substr(0, err.find('\n'))) << err;
+    EXPECT_NE(std::string::npos, err.find("status 2")) << c.first_line;
   }
 }
 

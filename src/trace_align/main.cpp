@@ -4,15 +4,19 @@
 // and --version.
 
 #include <cstdio>
+#include <string>
 
 #include "trace_align/run_control.h"
 #include "trace_io/runner.h"
 
 int main(int argc, char** argv) {
   if (const char* text = help_or_version(argc, argv)) {
-    bool written = std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0;
-    return written ? 0 : 1;
+    if (std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0) return 0;
+    std::fputs("trace_align: cannot write to standard output\n", stderr);
+    return 1;
   }
+  std::string problem = threads_setting_problem();
+  if (!problem.empty()) std::fprintf(stderr, "trace_align: %s\n", problem.c_str());
   RunState state("trace_align", one_thread_chosen());
   watch_signals(state);
   end_run(state, run(argc, argv, state));

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "trace_io/failure.h"
+#include "trace_io/files.h"
 
 namespace {
 
@@ -53,9 +54,18 @@ const char* lzma_reason(lzma_ret ret) {
 
 }  // namespace
 
+namespace {
+// A zstd skippable frame (what pzstd writes first): 0x184D2A50 to
+// 0x184D2A5F, little-endian.
+bool is_zstd_skippable(const unsigned char* head, size_t n) {
+  return n >= 4 && (head[0] & 0xF0) == 0x50 && head[1] == 0x2A && head[2] == 0x4D &&
+         head[3] == 0x18;
+}
+}  // namespace
+
 Compression detect_compression(const unsigned char* head, size_t n) {
   if (starts_with(head, n, kGzipMagic)) return Compression::kGzip;
-  if (starts_with(head, n, kZstdMagic)) return Compression::kZstd;
+  if (starts_with(head, n, kZstdMagic) || is_zstd_skippable(head, n)) return Compression::kZstd;
   if (starts_with(head, n, kXzMagic)) return Compression::kXz;
   return Compression::kNone;
 }
@@ -127,6 +137,18 @@ class Codec {
     Step s;
     switch (format_) {
       case Compression::kGzip: {
+        if (between_members_) {
+          // Zero bytes after a member are padding (tape blocks, say), as
+          // gzip -d takes them.
+          size_t zeros = 0;
+          while (zeros < in_n && in[zeros] == 0) ++zeros;
+          if (zeros > 0) {
+            s.in_used = zeros;
+            s.member_end = true;
+            break;
+          }
+        }
+        between_members_ = false;
         zlib_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in));
         zlib_.avail_in = static_cast<uInt>(in_n);
         zlib_.next_out = reinterpret_cast<Bytef*>(out);
@@ -136,6 +158,7 @@ class Codec {
         s.out_made = out_n - zlib_.avail_out;
         if (ret == Z_STREAM_END) {
           s.member_end = true;
+          between_members_ = true;
           inflateReset(&zlib_);  // for a member that may follow
         } else if (ret != Z_OK && ret != Z_BUF_ERROR) {
           s.error = zlib_.msg != nullptr ? zlib_.msg : zError(ret);
@@ -177,16 +200,18 @@ class Codec {
  private:
   Compression format_;
   z_stream zlib_{};
+  bool between_members_ = false;  // a gzip member has just ended
   ZSTD_DStream* zstd_ = nullptr;
   lzma_stream xz_ = LZMA_STREAM_INIT;
 };
 
 Decompressor::Decompressor(int fd, Compression format, std::string path, std::string head,
-                           bool one_thread)
+                           bool one_thread, const FileStamp* stamp)
     : fd_(fd),
       format_(format),
       path_(std::move(path)),
       codec_(new Codec(format)),
+      stamp_(stamp),
       in_(head.begin(), head.end()) {
   if (one_thread) return;
   try {
@@ -240,6 +265,13 @@ Decompressor::Block Decompressor::decode_block() {
       }
       in_.resize(have + static_cast<size_t>(n));
       in_eof_ = n == 0;
+      read_ += static_cast<uint64_t>(n);
+      if (in_eof_ && stamp_ != nullptr && stamp_->changed(fd_, read_)) {
+        block.data.resize(made);
+        block.error = path_ + ": the file changed while it was being read";
+        block.read_error = true;
+        return block;
+      }
     }
     bool finish = in_eof_;  // all the input there is, is in in_
     if (finish && member_done && in_pos_ == in_.size()) {

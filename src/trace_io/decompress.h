@@ -24,13 +24,17 @@ Compression detect_compression(const unsigned char* head, size_t n);
 const char* compression_name(Compression format);
 
 class Codec;
+struct FileStamp;
 
 // Decodes the compressed stream read from fd, whose first bytes (already
 // read from fd) are `head`, on a thread of its own unless one_thread. Errors, a truncated stream
 // included, end the run when the reader reaches them: "PATH: cannot decompress (FORMAT): REASON".
 class Decompressor {
  public:
-  Decompressor(int fd, Compression format, std::string path, std::string head, bool one_thread);
+  // stamp: fd is a regular file as stamped, refused when it changes
+  // ("PATH: the file changed while it was being read").
+  Decompressor(int fd, Compression format, std::string path, std::string head, bool one_thread,
+               const FileStamp* stamp);
   ~Decompressor();  // stops the decoding thread
   // Up to n decoded bytes; 0 at the end of the stream.
   size_t read(char* buf, size_t n);
@@ -51,7 +55,9 @@ class Decompressor {
   Compression format_;
   std::string path_;
   std::unique_ptr<Codec> codec_;
-  std::vector<char> in_;  // compressed bytes read, not yet decoded
+  const FileStamp* stamp_;  // null for a stream
+  uint64_t read_ = 0;       // bytes read from fd
+  std::vector<char> in_;    // compressed bytes read, not yet decoded
   size_t in_pos_ = 0;
   bool in_eof_ = false;
 

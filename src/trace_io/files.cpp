@@ -72,6 +72,9 @@ bool InputFile::open(const char* name, bool one_thread) {
     return false;
   }
   path = name;
+  // What the file is now is what the run must read to its end.
+  regular_ = S_ISREG(st.st_mode);
+  if (regular_) stamp_ = {static_cast<uint64_t>(st.st_size), st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
   return true;
 }
 
@@ -118,14 +121,25 @@ void InputFile::start_reading() {
   Compression format = detect_compression(head, got);
   if (format != Compression::kNone) {
     stream_ = true;
-    decoder_ = std::make_unique<Decompressor>(fd, format, path, head_, one_thread_);
+    decoder_ = std::make_unique<Decompressor>(fd, format, path, head_, one_thread_,
+                                              regular_ ? &stamp_ : nullptr);
     head_.clear();
   }
+}
+
+bool FileStamp::changed(int fd, uint64_t read) const {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;  // nothing known: as it was
+  return read != size || static_cast<uint64_t>(st.st_size) != size ||
+         st.st_ctim.tv_sec != ctime_sec || st.st_ctim.tv_nsec != ctime_nsec;
 }
 
 size_t InputFile::read_fd(char* buf, size_t n) {
   for (;;) {
     ssize_t got = ::read(fileno(fp), buf, n);
+    if (got > 0 && regular_) read_ += static_cast<uint64_t>(got);
+    if (got == 0 && regular_ && n > 0 && stamp_.changed(fileno(fp), read_))
+      fail(path + ": the file changed while it was being read");
     if (got >= 0) return static_cast<size_t>(got);
     if (errno != EINTR) fail(path + ": cannot read: " + std::strerror(errno));
   }
@@ -168,6 +182,7 @@ bool InputFile::rewind() {
     return false;
   }
   at_text_start_ = true;
+  read_ = 0;
   return ::lseek(fileno(fp), 0, SEEK_SET) == 0;
 }
 
@@ -175,8 +190,9 @@ void InputFile::close() {
   decoder_.reset();
   if (fp != nullptr) std::fclose(fp);
   fp = nullptr;
-  started_ = stream_ = false;
+  started_ = stream_ = regular_ = false;
   size_ = 0;
+  read_ = 0;
   at_text_start_ = true;
   head_.clear();
   head_pos_ = 0;

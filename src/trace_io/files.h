@@ -39,6 +39,17 @@ bool resize_array(Array<T>& array, size_t count) {
 class Decompressor;
 class RunState;
 
+// A regular file as it was when a run opened it: a file that another
+// process shortens, lengthens or rewrites while it is read is refused, not
+// taken for a shorter input.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t ctime_sec = 0, ctime_nsec = 0;
+  // True when fd, of which `read` bytes were read to its end, is no
+  // longer the file stamped.
+  bool changed(int fd, uint64_t read) const;
+};
+
 // An input table: its open stream and the path that names it in messages.
 // Every input is read once; a regular file can be read again (count_lines
 // rewinds it), anything else, a pipe, a device or a compressed file, is a
@@ -73,6 +84,9 @@ struct InputFile {
   size_t read_fd(char* buf, size_t n);
   size_t read_text(char* buf, size_t n);
   bool one_thread_ = false;
+  bool regular_ = false;
+  FileStamp stamp_;            // of a regular file, at open
+  uint64_t read_ = 0;          // bytes read from a plain regular file
   bool at_text_start_ = true;  // a byte-order mark here is skipped
   bool started_ = false;
   bool stream_ = false;

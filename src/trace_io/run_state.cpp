@@ -40,3 +40,10 @@ std::string RunState::note_output(dev_t dev, ino_t ino, const std::string& name)
   files_.push_back({dev, ino, name, false});
   return "";
 }
+
+void RunState::claim_output(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  std::string refused = note_output(st.st_dev, st.st_ino, path);
+  if (!refused.empty()) fail(refused);
+}

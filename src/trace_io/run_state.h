@@ -44,6 +44,9 @@ class RunState {
   // instead, noting nothing, the message that refuses it when it is an
   // input or another output of the run ("" when it is neither).
   std::string note_output(dev_t dev, ino_t ino, const std::string& name);
+  // For an output opened later, or by a library: fails when path names a
+  // regular file that is an input or another output of the run; notes it.
+  void claim_output(const std::string& path);
 
  private:
   struct FileId {

@@ -55,6 +55,14 @@ bool one_thread_asked() {
   return threads != nullptr && std::strcmp(threads, "1") == 0;
 }
 
+std::string threads_setting_problem() {
+  const char* threads = threads_setting();
+  if (threads == nullptr || std::strcmp(threads, "1") == 0 || std::strcmp(threads, "2") == 0)
+    return "";
+  return std::string("TRACE_ALIGN_THREADS=") + threads +
+         " is neither 1 nor 2; the thread count is chosen as when it is unset";
+}
+
 Outcome side_by_side(const RunState& run, const Half& first, const Half& second) {
   Outcome a, b;
   std::thread helper;

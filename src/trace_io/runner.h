@@ -49,3 +49,6 @@ void rethrow(const Outcome& failure);
 bool one_thread_chosen();
 // True when TRACE_ALIGN_THREADS=1 asks for one thread.
 bool one_thread_asked();
+// What is wrong with TRACE_ALIGN_THREADS when it is set to anything but 1
+// or 2 (the choice is then made as if it were unset); "" otherwise.
+std::string threads_setting_problem();

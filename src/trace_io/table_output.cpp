@@ -29,9 +29,53 @@ std::string csv_field(std::string_view text) {
   return quoted + "\"";
 }
 
+namespace {
+
+// The length of the UTF-8 sequence at text[at], 0 when it is not one: no
+// overlong forms, no surrogates, nothing above U+10FFFF.
+size_t utf8_length(std::string_view text, size_t at) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char c = byte(at);
+  if (c < 0x80) return 1;
+  size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+             : c >= 0xE0 && c <= 0xEF ? 3
+             : c >= 0xF0 && c <= 0xF4 ? 4
+                                      : 0;
+  if (n == 0 || at + n > text.size()) return 0;
+  for (size_t i = 1; i < n; ++i)
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+  unsigned char d = byte(at + 1);
+  if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) ||
+      (c == 0xF4 && d > 0x8F))
+    return 0;
+  return n;
+}
+
+}  // namespace
+
+bool is_utf8(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    size_t n = utf8_length(text, at);
+    if (n == 0) return false;
+    at += n;
+  }
+  return true;
+}
+
 std::string json_string(std::string_view text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t at = 0; at < text.size(); ++at) {
+    unsigned char c = static_cast<unsigned char>(text[at]);
+    if (c >= 0x80) {
+      size_t n = utf8_length(text, at);
+      if (n == 0) {
+        out += "\\ufffd";  // a byte that is no UTF-8: JSON must be
+        continue;
+      }
+      out.append(text.substr(at, n));
+      at += n - 1;
+      continue;
+    }
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);

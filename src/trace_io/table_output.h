@@ -33,5 +33,7 @@ std::string number_text(double value);
 std::optional<std::string> optional_number(const std::optional<double>& value);
 // A CSV field, quoted where it must be.
 std::string csv_field(std::string_view text);
-// A JSON string literal.
+// A JSON string literal; a byte that is not part of UTF-8 becomes \ufffd.
 std::string json_string(std::string_view text);
+// True when text is UTF-8 throughout.
+bool is_utf8(std::string_view text);

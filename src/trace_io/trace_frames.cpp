@@ -4,6 +4,7 @@
 #include "trace_io/trace_frames.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "trace_io/runner.h"
@@ -24,16 +25,25 @@ void for_each_record(const RunPackets& trace, Fn fn) {
   for (int32_t i = 0; i < trace.rd_num; ++i) fn(trace.rd[i], -1);
 }
 
+// The least (or greatest) time of a frame so far; a NaN among them makes
+// it NaN, whatever the order of the records.
+void keep_least(double& at, double t, bool first) {
+  if (first || std::isnan(t) || (!std::isnan(at) && t < at)) at = t;
+}
+void keep_greatest(double& at, double t, bool first) {
+  if (first || std::isnan(t) || (!std::isnan(at) && t > at)) at = t;
+}
+
 void add_sent(FrameRow& row, const Packet& r, int src) {
-  if (row.sent_packets == 0 || r.time < row.first_send) row.first_send = r.time;
+  keep_least(row.first_send, r.time, row.sent_packets == 0);
   ++row.sent_packets;
   row.sent_bytes += r.size;
   row.sources = static_cast<uint8_t>(row.sources | (1u << src));
 }
 
 void add_received(FrameRow& row, const Packet& r) {
-  if (row.recv_packets == 0 || r.time > row.last_recv) row.last_recv = r.time;
-  if (row.recv_packets == 0 || r.time < row.first_recv) row.first_recv = r.time;
+  keep_greatest(row.last_recv, r.time, row.recv_packets == 0);
+  keep_least(row.first_recv, r.time, row.recv_packets == 0);
   ++row.recv_packets;
   row.recv_bytes += r.size;
 }

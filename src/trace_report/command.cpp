@@ -12,6 +12,7 @@
 
 #include "trace_io/failure.h"
 #include "trace_io/runner.h"
+#include "trace_io/table_output.h"
 #include "trace_report/report_output.h"
 #include "trace_report/runs.h"
 
@@ -29,10 +30,13 @@ constexpr const char* kUsage =
     "  --frames FILE  also write the per-frame table to FILE as CSV\n"
     "  --runs LIST    one row per run of LIST, a CSV file of name,sd0,sd1,sd2,rd\n"
     "                 lines (paths relative to LIST's folder); CSV unless --json\n"
-    "  -j N           runs on N threads (default: the number of cores)\n"
+    "  -j N           runs on N threads, 1 to 4096 (default: the number of cores)\n"
     "\n"
     "Exit status: 0 on success, 1 when an input or a run is bad, 2 on a usage error.\n"
     "Full description: man trace_report\n";
+
+// Threads of a list: more would only cost memory (a run's traces each).
+constexpr long kMaxJobs = 4096;
 
 int usage_error(const std::string& what) {
   std::fprintf(stderr, "trace_report: %s\n%s", what.c_str(), kUsage);
@@ -66,23 +70,27 @@ int report_command(int argc, char** argv) {
     if (arg == "--version" && argc == 2)
       return put("trace_report " TRACE_ALIGN_VERSION "\n") ? 0 : write_failed("standard output");
     if (arg == "--csv" || arg == "--json") {
+      Style asked = arg == "--csv" ? Style::kCsv : Style::kJson;
+      if (styled && style == asked) return usage_error(arg + " given twice");
       if (styled) return usage_error("--csv and --json exclude each other");
       style = arg == "--csv" ? Style::kCsv : Style::kJson;
       styled = true;
     } else if (arg == "--frames") {
       const char* v = value();
-      if (v == nullptr) return usage_error("--frames needs a file name");
+      if (v == nullptr || *v == '\0') return usage_error("--frames needs a file name");
       frames_path = v;
     } else if (arg == "--runs") {
       const char* v = value();
-      if (v == nullptr) return usage_error("--runs needs a file name");
+      if (v == nullptr || *v == '\0') return usage_error("--runs needs a file name");
       list_path = v;
     } else if (arg == "-j") {
       const char* v = value();
       char* end = nullptr;
       long n = v != nullptr ? std::strtol(v, &end, 10) : 0;
-      if (v == nullptr || *end != '\0' || n < 1 || n > 4096)
+      if (v == nullptr || *v == '\0' || *end != '\0')
         return usage_error("-j needs a number of threads");
+      if (n < 1 || n > kMaxJobs)
+        return usage_error("-j takes 1 to " + std::to_string(kMaxJobs) + " threads, not " + v);
       jobs = static_cast<int>(n);
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
       return usage_error("unknown option " + arg);
@@ -91,6 +99,8 @@ int report_command(int argc, char** argv) {
     }
   }
 
+  std::string problem = threads_setting_problem();
+  if (!problem.empty()) std::fprintf(stderr, "trace_report: %s\n", problem.c_str());
   if (!list_path.empty()) {
     if (!paths.empty() || !frames_path.empty())
       return usage_error("--runs takes no traces and no --frames");
@@ -101,6 +111,14 @@ int report_command(int argc, char** argv) {
       std::fprintf(stderr, "%s\n", failed.c_str());
       return 1;
     }
+    if (style == Style::kJson)
+      for (const RunLine& run : runs)
+        if (!is_utf8(run.name))
+          std::fprintf(
+              stderr,
+              "trace_report: %s:%lld: the run name is not UTF-8; in the JSON its bad bytes "
+              "are U+FFFD\n",
+              list_path.c_str(), static_cast<long long>(run.line));
     if (jobs == 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::vector<RunOutcome> outcomes = report_runs(runs, jobs, one_thread_chosen(), isatty(2) == 1);
     if (!put(format_runs(runs, outcomes, style == Style::kJson ? Style::kJson : Style::kCsv)))
@@ -115,7 +133,7 @@ int report_command(int argc, char** argv) {
   std::string traces[4] = {paths[0], paths[1], paths[2], paths[3]};
   std::vector<FrameRow> frames;
   RunOutcome outcome =
-      report_run(traces, one_thread_chosen(), frames_path.empty() ? nullptr : &frames);
+      report_run(traces, one_thread_chosen(), frames_path.empty() ? nullptr : &frames, frames_path);
   if (!outcome.report) {
     std::fprintf(stderr, "%s\n", outcome.error.c_str());
     return 1;

@@ -47,6 +47,11 @@ Report summarise(const RunPackets& trace, const std::vector<FrameRow>& frames) {
     if (!f.has_delay()) continue;
     ++r.frames_complete;
     double d = f.delay();
+    // A NaN or infinite time gives a delay that no figure can hold.
+    if (!std::isfinite(d)) {
+      ++r.frames_without_delay;
+      continue;
+    }
     delays.push_back(d);
     delay_sum += d;
     if (previous_delay) {
@@ -78,8 +83,8 @@ Report summarise(const RunPackets& trace, const std::vector<FrameRow>& frames) {
   double first = std::numeric_limits<double>::infinity(), last = -first;
   for (const FrameRow& f : frames) {
     if (f.status == FrameStatus::kUnexpected || f.recv_packets == 0) continue;
-    first = std::min(first, f.first_recv);
-    last = std::max(last, f.last_recv);
+    if (std::isfinite(f.first_recv)) first = std::min(first, f.first_recv);
+    if (std::isfinite(f.last_recv)) last = std::max(last, f.last_recv);
   }
   if (r.packets_received > 0 && last - first > 0)
     r.bitrate_bps = 8.0 * static_cast<double>(r.bytes_received) / (last - first);

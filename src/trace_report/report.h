@@ -16,6 +16,7 @@ struct Report {
   int64_t frames_sent = 0, frames_complete = 0, frames_partial = 0, frames_lost = 0;
   std::optional<double> frame_loss_pct;
   int64_t frames_unexpected = 0;
+  int64_t frames_without_delay = 0;  // complete, but a time is not a finite number
   std::optional<double> delay_mean_s, delay_p50_s, delay_p95_s, delay_p99_s, delay_max_s, jitter_s,
       bitrate_bps;
   struct Source {

@@ -71,6 +71,7 @@ const std::vector<Figure> kFigures = {
     {"s2_frames_sent", "source 2 frames sent", "", [](const Report& r) { return count(r.source[2].frames_sent); }},
     {"s2_frames_lost", "source 2 frames lost", "", [](const Report& r) { return count(r.source[2].frames_lost); }},
     {"s2_packets_sent", "source 2 packets sent", "", [](const Report& r) { return count(r.source[2].packets_sent); }},
+    {"frames_without_delay", "frames without delay", "", [](const Report& r) { return count(r.frames_without_delay); }},
 };
 // clang-format on
 

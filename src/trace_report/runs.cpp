@@ -3,10 +3,13 @@
 
 #include "trace_report/runs.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -14,13 +17,20 @@
 #include "trace_io/run_state.h"
 #include "trace_io/runner.h"
 
-RunOutcome report_run(const std::string (&paths)[4], bool one_thread,
-                      std::vector<FrameRow>* frames) {
+RunOutcome report_run(const std::string (&paths)[4], bool one_thread, std::vector<FrameRow>* frames,
+                      const std::string& frames_path) {
   RunOutcome outcome;
   RunState state("trace_report", one_thread);
   outcome.error = failure_message_of(state.program, [&] {
     InputFile inputs[4];
     for (int i = 0; i < 4; ++i) inputs[i].open_or_fail(paths[i], state);
+    if (!frames_path.empty()) {
+      state.claim_output(frames_path);
+      // Opened only once the figures exist: nothing may wait for a reader.
+      struct stat st;
+      if (::stat(frames_path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
+        fail(frames_path + ": cannot create: not a regular file");
+    }
     RunPackets trace;
     load_packets(state, trace, inputs);
     std::vector<FrameRow> table = frame_table(trace);
@@ -31,15 +41,59 @@ RunOutcome report_run(const std::string (&paths)[4], bool one_thread,
   return outcome;
 }
 
+namespace {
+
+// A list line holds at most this many characters: a device or a file that
+// is no list ends the reading at its first line, not when memory runs out.
+constexpr size_t kMaxListLine = 65536;
+
+// Reads the lines of a list through the trace input (so a byte-order mark
+// is skipped, and compressed lists and pipes read too).
+class ListLines {
+ public:
+  explicit ListLines(InputFile& in) : in_(in) {}
+  // The next line without its newline; false at the end.
+  bool next(std::string& line, int64_t number) {
+    line.clear();
+    for (;;) {
+      if (at_ == got_) {
+        got_ = in_.read(buf_, sizeof buf_);
+        at_ = 0;
+        if (got_ == 0) return !line.empty();
+      }
+      const char* begin = buf_ + at_;
+      const char* nl = static_cast<const char*>(std::memchr(begin, '\n', got_ - at_));
+      size_t take = nl != nullptr ? static_cast<size_t>(nl - begin) : got_ - at_;
+      if (line.size() + take > kMaxListLine)
+        fail(in_.path + ":" + std::to_string(number) + ": line longer than " +
+             std::to_string(kMaxListLine) + " characters");
+      line.append(begin, take);
+      at_ += take;
+      if (nl != nullptr) {
+        ++at_;
+        return true;
+      }
+    }
+  }
+
+ private:
+  InputFile& in_;
+  char buf_[1 << 16];
+  size_t at_ = 0, got_ = 0;
+};
+
+}  // namespace
+
 std::vector<RunLine> read_run_list(const std::string& list_path) {
-  std::ifstream in(list_path, std::ios::binary);
-  if (!in) fail("can't open file " + list_path);
+  InputFile in;
+  if (!in.open(list_path.c_str(), true)) fail("can't open file " + list_path);
+  auto lines = std::make_unique<ListLines>(in);
   std::string folder;
   size_t slash = list_path.rfind('/');
   if (slash != std::string::npos) folder = list_path.substr(0, slash + 1);
   std::vector<RunLine> runs;
   std::string line;
-  for (int64_t number = 1; std::getline(in, line); ++number) {
+  for (int64_t number = 1; lines->next(line, number); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     size_t first = line.find_first_not_of(" \t");
     if (first == std::string::npos || line[first] == '#') continue;
@@ -56,12 +110,12 @@ std::vector<RunLine> read_run_list(const std::string& list_path) {
     if (fields.size() != 5 || empty_field)
       fail(list_path + ":" + std::to_string(number) + ": expected name,sd0,sd1,sd2,rd");
     RunLine run;
+    run.line = number;
     run.name = fields[0];
     for (int i = 0; i < 4; ++i)
       run.paths[i] = fields[i + 1][0] == '/' ? fields[i + 1] : folder + fields[i + 1];
     runs.push_back(run);
   }
-  if (in.bad()) fail(list_path + ": cannot read");
   return runs;
 }
 

@@ -10,6 +10,7 @@
 
 // A run of a list: its name and its four trace paths.
 struct RunLine {
+  int64_t line = 0;  // in the list
   std::string name;
   std::string paths[4];  // SD0 SD1 SD2 RD
 };
@@ -22,13 +23,17 @@ struct RunOutcome {
 
 // Loads the four traces as every command does (same rules and messages)
 // and reports on them, decompressing on the calling thread too when
-// one_thread; the frame table goes to *frames when asked.
+// one_thread; the frame table goes to *frames when asked, for the file
+// frames_path, which the run refuses first when it is one of its inputs or
+// no file to write (a FIFO, a socket).
 RunOutcome report_run(const std::string (&paths)[4], bool one_thread,
-                      std::vector<FrameRow>* frames = nullptr);
+                      std::vector<FrameRow>* frames = nullptr, const std::string& frames_path = "");
 
 // The runs of a list file: one "name,sd0,sd1,sd2,rd" line each, paths
-// relative to the list's folder; "#" lines and blank lines skipped. Fails
-// (RunFailure) on a line that is not such a line, naming the list and line.
+// relative to the list's folder; "#" lines and blank lines skipped, and a
+// byte-order mark; read as traces are (compressed, piped). Fails
+// (RunFailure) on a line that is not such a line or too long, naming the
+// list and line.
 std::vector<RunLine> read_run_list(const std::string& list_path);
 
 // Reports on every run on `jobs` threads, each run as report_run does;

@@ -149,6 +149,8 @@ int video_command(int argc, char** argv) {
   bool sending = first == "send";
   Arguments a = parse(argc, argv, sending);
   if (!a.error.empty()) return usage_error(a.error);
+  std::string problem = threads_setting_problem();
+  if (!problem.empty()) std::fprintf(stderr, "trace_video: %s\n", problem.c_str());
   RunState state("trace_video", one_thread_chosen());
   std::string message, summary;
   if (sending) {

@@ -27,15 +27,6 @@ int type_class(FrameType type) { return type == FrameType::kI ? 0 : type == Fram
 
 std::string optional_text(const std::optional<double>& t) { return t ? number_text(*t) : ""; }
 
-// Fails when path names a file the run reads (or writes already); notes it
-// as written. For files that a library creates.
-void claim_output(RunState& run, const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  std::string refused = run.note_output(st.st_dev, st.st_ino, path);
-  if (!refused.empty()) fail(refused);
-}
-
 // Notes the video as an input of the run.
 void note_video(RunState& run, const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -226,9 +217,9 @@ std::string run_receive(RunState& run, const ReceiveOptions& options, const std:
   }
   std::unique_ptr<Remuxer> out;
   if (!options.out.empty()) {
-    claim_output(run, options.out);
+    run.claim_output(options.out);
     out = std::make_unique<Remuxer>(options.out, reader.stream());
-    claim_output(run, options.out);
+    run.claim_output(options.out);
   }
 
   FrameJudge judge(rows, options.playout_delay, first_arrival);
