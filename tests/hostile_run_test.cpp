@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "compress_support.h"
@@ -34,12 +35,23 @@ class HostileRunTest : public ScratchTest {
 
 TEST_F(HostileRunTest, SecondRunInTheSameDirectoryIsRefused) {
   Inputs("0.5 0 0 100 0\n");
-  int dir = open(".", O_RDONLY | O_DIRECTORY);
-  ASSERT_EQ(0, flock(dir, LOCK_EX | LOCK_NB));  // a run that is writing here
+  int lock = open(run_lock_path().c_str(), O_RDONLY | O_CREAT, 0644);
+  ASSERT_EQ(0, flock(lock, LOCK_EX | LOCK_NB));  // a run that is writing here
   EXPECT_EQ("another trace_align run is writing in this directory\n", Run().out);
   ExpectNoOutputs();
-  close(dir);
+  close(lock);
   EXPECT_EQ("", Run().out);
+}
+
+// `flock . trace_align ...`: the user's own lock on the directory is no
+// other run.
+TEST_F(HostileRunTest, UsersLockOnTheDirectoryLetsTheRunGoOn) {
+  Inputs("0.5 0 0 100 0\n");
+  int dir = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(0, flock(dir, LOCK_EX | LOCK_NB));
+  EXPECT_EQ("", Run().out);
+  EXPECT_EQ("0                0 100\n", ReadOutput(kRdFrameDat));
+  close(dir);
 }
 
 TEST_F(HostileRunTest, InterruptedRunSaysSoAndEndsByTheSignal) {
@@ -161,6 +173,62 @@ TEST_F(HostileRunTest, FrameNumbersBeyondMemoryEndTheRunBeforeAnyOutput) {
       << r.out;
   EXPECT_NE(std::string::npos, r.out.find(" MiB of memory this process can get\n")) << r.out;
   ExpectNoOutputs();
+}
+
+}  // namespace
+
+namespace {
+
+// Under a memory limit (here RLIMIT_AS), record arrays that would grow
+// past it end the run with a message naming the file and the sizes, and
+// the outcome is the same on one thread and on two.
+TEST_F(HostileRunTest, RecordsBeyondAMemoryLimitEndTheRunTheSameOnAnyThreads) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers need more address space than any limit leaves";
+#endif
+  std::string lines;
+  for (int i = 0; i < 6000000; ++i) lines += "1 1 1 1 1\n";
+  Inputs(Compress(Format::kGzip, lines));  // 60 MB of text: 120 MB of records
+  lines.clear();
+  std::string messages[2];
+  for (int threads = 1; threads <= 2; ++threads) {
+    std::string command = "ulimit -v 150000; TRACE_ALIGN_THREADS=" + std::to_string(threads) +
+                          " exec '" TRACE_ALIGN_BINARY "' sd0 sd1 sd2 rd";
+    RunResult r = RunToolAt("/bin/sh", {"-c", command});
+    EXPECT_EQ(1, r.status);
+    messages[threads - 1] = r.out;
+    ExpectNoOutputs();
+  }
+  EXPECT_NE(std::string::npos, messages[0].find(" MiB of memory this process can get\n"))
+      << messages[0];
+  EXPECT_EQ(0u, messages[0].rfind("rd: ", 0)) << messages[0];
+  EXPECT_EQ(messages[0], messages[1]);
+}
+
+}  // namespace
+
+namespace {
+
+// One packet of frame 100,000 asks for a 2 MB rd_frame_dat: on a 1 MB file
+// system the run is refused before it creates anything, instead of filling
+// the disk. Needs root to mount the small file system.
+TEST_F(HostileRunTest, FrameTableLargerThanTheFreeDiskIsRefusedBeforeAnyOutput) {
+  fs::create_directory("small");
+  if (geteuid() != 0 || std::system("mount -t tmpfs -o size=1m tmpfs small 2>/dev/null") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here";
+  fs::current_path("small");
+  Inputs("0.5 0 100000 100 0\n");
+  RunResult r = Run();
+  fs::current_path("..");
+  std::set<std::string> listing;
+  for (const auto& e : fs::directory_iterator("small"))
+    listing.insert(e.path().filename().string());
+  std::system("umount small");
+  EXPECT_EQ(0u, r.out.rfind("rd_frame_dat: the receiver trace's frame numbers need 100001 table "
+                            "rows, at least 2 MiB of rd_frame_dat, more than the ",
+                            0))
+      << r.out;
+  EXPECT_EQ((std::set<std::string>{"rd", "sd0", "sd1", "sd2"}), listing);  // the inputs alone
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "test_support.h"
 #include "trace_io/numbers.h"
+#include "trace_io/trace_frames.h"
 #include "trace_oracle.h"
 
 namespace {
@@ -225,6 +226,45 @@ TEST_F(TraceInputTest, DirectoryIsNoInput) {
   InputFile in;
   EXPECT_FALSE(in.open("."));
   EXPECT_FALSE(in.open("missing"));
+}
+
+}  // namespace
+
+namespace {
+
+// A carriage return anywhere in a line but right before its newline is
+// refused, whichever column holds it and whether a command converts that
+// column or not: trace_align's loading and trace_report's alike.
+TEST_F(TraceInputTest, CarriageReturnInAnyColumnIsRefusedByEveryLoader) {
+  const std::string sender[] = {"0.1\r 0 0 100 0 0\n",   "0.1 0\r 0 100 0 0\n",
+                                "0.1 0\r1 0 100 0 0\n",  "0.1 0 0\r 100 0 0\n",
+                                "0.1 0 0 100 0\r0 0\n",  "0.1 0 0 100 0 0\r1\n",
+                                "0.1 0 0 100 0 0 9\r9\n"};
+  const std::string receiver[] = {"0.5 0\r 0 100 7\n", "0.5 0 0 100 7\rx\n",
+                                  "0.5 0 0 100 7 8\r9\n"};
+  auto report_loads = [&](const std::string& sd, const std::string& rd) {
+    WriteInputs(sd, "", "", rd);
+    RunPackets packets;
+    InputFile inputs[4];
+    return EndMessage([&] {
+      for (int i = 0; i < 4; ++i)
+        inputs[i].open_or_fail(i < 3 ? "sd" + std::to_string(i) : "rd", state);
+      load_packets(state, packets, inputs);
+    });
+  };
+  for (const std::string& line : sender) {
+    EXPECT_EQ("sd1.txt:1: carriage return inside a line", Load(line)) << line;
+    EXPECT_EQ("sd0:1: carriage return inside a line", report_loads(line, "")) << line;
+  }
+  for (const std::string& line : receiver) {
+    WriteFile("rd.txt", line);
+    InputFile in;
+    ASSERT_TRUE(in.open("rd.txt"));
+    EXPECT_EQ("rd.txt:1: carriage return inside a line", EndMessage([&] { trace.read_rd(in); }))
+        << line;
+    EXPECT_EQ("rd:1: carriage return inside a line", report_loads("", line)) << line;
+  }
+  EXPECT_EQ("", Load("0.1 0 0 100 0 0\r\n"));
 }
 
 }  // namespace

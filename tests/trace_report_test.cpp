@@ -300,3 +300,63 @@ TEST_F(TraceReportTest, ArgumentMessagesSayWhatIsWrong) {
 }
 
 }  // namespace
+
+namespace {
+
+// What hostile use found: an output onto an input, a FIFO that nobody
+// reads, an endless device as a list, a list with a byte-order mark and a
+// name that is no UTF-8, a thread setting that is neither 1 nor 2, help
+// that cannot be written. None may hang, pass silently or destroy a trace.
+TEST_F(TraceReportTest, HostileArgumentsAreRefusedWithTheirReason) {
+  for (const char* f : {"sd0.txt", "sd1.txt", "sd2.txt", "rd.txt"}) fs::copy_file(kExamples + f, f);
+  std::string rd = ReadFile("rd.txt");
+  fs::create_symlink("rd.txt", "link");
+  ASSERT_EQ(0, mkfifo("fifo", 0600));
+  auto shell = [](const std::string& command) {
+    std::string out;
+    if (std::FILE* p = popen(("{ " + command + "; } 2>&1; echo \"status $?\"").c_str(), "r")) {
+      char buf[4096];
+      for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+      pclose(p);
+    }
+    return out;
+  };
+  auto run = [&](const std::string& args) {
+    return shell("timeout 10 " TRACE_REPORT_BINARY " " + args);
+  };
+  const std::string traces = " sd0.txt sd1.txt sd2.txt rd.txt";
+  EXPECT_EQ(
+      "input file rd.txt is the output file rd.txt of this run; refusing to overwrite it\nstatus "
+      "1\n",
+      run("--frames rd.txt" + traces));
+  EXPECT_EQ(
+      "input file rd.txt is the output file link of this run; refusing to overwrite it\nstatus 1\n",
+      run("--frames link" + traces));
+  EXPECT_EQ(rd, ReadFile("rd.txt"));
+  EXPECT_EQ("fifo: cannot create: not a regular file\nstatus 1\n", run("--frames fifo" + traces));
+  EXPECT_EQ("/dev/zero:1: line longer than 65536 characters\nstatus 1\n", run("--runs /dev/zero"));
+  WriteFile(
+      "list.csv",
+      "\xEF\xBB\xBFok,sd0.txt,sd1.txt,sd2.txt,rd.txt\nn\xFF,sd0.txt,sd1.txt,sd2.txt,rd.txt\n");
+  std::string json = run("--json --runs list.csv");
+  EXPECT_EQ(0u, json.find("trace_report: list.csv:2: the run name is not UTF-8; in the JSON its "
+                          "bad bytes are U+FFFD\n"))
+      << json;
+  EXPECT_NE(std::string::npos, json.find("{\"run\":\"ok\",")) << json;
+  EXPECT_NE(std::string::npos, json.find("{\"run\":\"n\\ufffd\",")) << json;
+  EXPECT_NE(std::string::npos, json.find("\nstatus 0\n")) << json;
+  std::string noted =
+      shell("TRACE_ALIGN_THREADS=3 " TRACE_REPORT_BINARY " --csv" + traces + " >/dev/null");
+  EXPECT_NE(std::string::npos,
+            noted.find("trace_report: TRACE_ALIGN_THREADS=3 is neither 1 nor 2; the thread "
+                       "count is chosen as when it is unset\n"))
+      << noted;
+  for (const char* program : {TRACE_ALIGN_BINARY, TRACE_REPORT_BINARY})
+    for (const char* option : {"--help", "--version"}) {
+      std::string out = shell(std::string(program) + " " + option + " >/dev/full");
+      EXPECT_NE(std::string::npos, out.find("cannot write")) << program << option << out;
+      EXPECT_NE(std::string::npos, out.find("status 1")) << program << option << out;
+    }
+}
+
+}  // namespace

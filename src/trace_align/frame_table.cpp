@@ -2,6 +2,9 @@
 // records of one frame, frames skipped forward filled in, written to
 // rd_frame_dat as it is built.
 
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -28,6 +31,32 @@ char* put_frame_row(char* out, int32_t frame, int32_t src, int32_t size) {
   return out;
 }
 static_assert(16 + 1 + kMaxIntChars + 1 + kMaxIntChars + 1 + kWriterScratch <= OutFile::kMaxLine);
+
+// The least size of rd_frame_dat for `rows` rows: every frame takes 16
+// characters, the source and the size at least one each.
+constexpr uint64_t kLeastRowBytes = 16 + 1 + 1 + 1 + 1 + 1;
+
+// A frame-number jump can ask for a table file far larger than the trace:
+// refused, before anything is created, when the working directory's file
+// system cannot hold it (what an earlier rd_frame_dat holds there counts
+// as free, since the run empties it).
+void refuse_when_disk_too_small(int64_t rows) {
+  uint64_t need = static_cast<uint64_t>(rows) * kLeastRowBytes;
+  struct stat old;
+  uint64_t freed = 0;
+  if (::stat(kRdFrameDat, &old) == 0) {
+    if (!S_ISREG(old.st_mode)) return;  // a device such as /dev/null keeps nothing
+    freed = static_cast<uint64_t>(old.st_blocks) * 512;
+  }
+  struct statvfs fs;
+  if (::statvfs(".", &fs) != 0) return;
+  uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize + freed;
+  if (need > free)
+    fail(std::string(kRdFrameDat) + ": the receiver trace's frame numbers need " +
+         std::to_string(rows) + " table rows, at least " + std::to_string(need >> 20) +
+         " MiB of rd_frame_dat, more than the " + std::to_string(free >> 20) +
+         " MiB free on the working directory's file system");
+}
 
 }  // namespace
 
@@ -70,6 +99,7 @@ void TraceFile::create_rd_frame_table() {
          std::to_string(rows) + " table rows (" + std::to_string(need >> 20) +
          " MiB with their index), more than the " + std::to_string(available >> 20) +
          " MiB of memory this process can get");
+  refuse_when_disk_too_small(rows);
   Array<RdFrame> table = allocate_records<RdFrame>(kRdFrameDat, static_cast<int32_t>(rows));
 
   rd_frame_fp.create(run_, kRdFrameDat);

@@ -23,12 +23,18 @@
 
 namespace {
 
-// An exclusive lock on the working directory itself, for the whole run:
-// two runs in one directory would splice each other's outputs. Where the
-// file system cannot lock, the run goes on as before.
+// An exclusive lock for the whole run, on a file named after the working
+// directory: two runs in one directory would splice each other's outputs.
+// Not on the directory itself, which users lock with flock(1) to
+// serialise their own runs. Where there is no such file to lock, the run
+// goes on as before.
 class DirectoryLock {
  public:
-  DirectoryLock() : fd_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  DirectoryLock() {
+    std::string path = run_lock_path();
+    if (path.empty()) return;
+    // Read-only, not following a link: another user's file does no harm.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd_ < 0) return;
     int result;
     do result = flock(fd_, LOCK_EX | LOCK_NB);
@@ -46,7 +52,7 @@ class DirectoryLock {
   DirectoryLock& operator=(const DirectoryLock&) = delete;
 
  private:
-  int fd_;
+  int fd_ = -1;
 };
 
 // The run a signal interrupts, for the handler: a signal's disposition is
@@ -109,6 +115,13 @@ constexpr const char* kUsage =
     "Full description: man trace_align\n";
 
 }  // namespace
+
+std::string run_lock_path() {
+  struct stat dir;
+  if (::stat(".", &dir) != 0) return "";
+  return "/tmp/trace_align-" + std::to_string(static_cast<uint64_t>(dir.st_dev)) + "-" +
+         std::to_string(static_cast<uint64_t>(dir.st_ino)) + ".lock";
+}
 
 const char* help_or_version(int argc, char** argv) {
   if (argc != 2) return nullptr;

@@ -21,6 +21,10 @@ std::string run(int argc, char** argv, RunState& state,
 // arguments that start with "-".
 const char* help_or_version(int argc, char** argv);
 
+// The file a run locks for the working directory: /tmp/trace_align-DEV-INO.lock,
+// the directory's device and inode ("" when it cannot be told).
+std::string run_lock_path();
+
 // Fails when an output of the run would overwrite one of its inputs.
 void refuse_inputs_among_outputs(const InputFile* inputs, int count);
 

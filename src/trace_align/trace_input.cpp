@@ -86,12 +86,16 @@ void TraceFile::read_all(InputFile (&inputs)[4]) {
 }
 
 void TraceFile::load_all(InputFile (&inputs)[4]) {
-  rethrow(side_by_side(run_,
-                       {[&] {
-                          for (int32_t src = 0; src < 3; ++src) read_sd(src, inputs[src]);
-                        },
-                        kSenders},
-                       {[&] { load_rd(inputs[3]); }, kReceiver}));
+  load_side_by_side(run_, inputs, 4,
+                    {[&] {
+                       for (int32_t src = 0; src < 3; ++src) read_sd(src, inputs[src]);
+                     },
+                     kSenders},
+                    {[&] { load_rd(inputs[3]); }, kReceiver}, [&] {
+                      for (int32_t src = 0; src < 3; ++src) sd_list[src].reset(), sd_num[src] = 0;
+                      rd_list.reset();
+                      rd_num = 0;
+                    });
 }
 
 void ReceiverFrames::see(int32_t frame) {

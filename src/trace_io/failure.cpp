@@ -12,18 +12,24 @@
 #include <new>
 
 void fail(const std::string& what) { throw RunFailure{what}; }
+void fail_out_of_memory(const std::string& what) { throw RunFailure{what, true}; }
 
-std::string failure_message_of(const std::string& program, const std::function<void()>& fn) {
+std::optional<RunFailure> failure_of(const std::string& program, const std::function<void()>& fn) {
   try {
     fn();
-    return "";
+    return std::nullopt;
   } catch (const RunFailure& failure) {
-    return failure.message;
+    return failure;
   } catch (const std::bad_alloc&) {
-    return program + ": cannot allocate memory";
+    return RunFailure{program + ": cannot allocate memory", true};
   } catch (const std::exception& e) {
-    return program + ": " + e.what();
+    return RunFailure{program + ": " + e.what()};
   }
+}
+
+std::string failure_message_of(const std::string& program, const std::function<void()>& fn) {
+  std::optional<RunFailure> failure = failure_of(program, fn);
+  return failure ? failure->message : "";
 }
 
 bool print_lines(const std::string& text) {

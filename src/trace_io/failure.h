@@ -4,20 +4,26 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 // A problem that ends the run; message is what the user reads.
 struct RunFailure {
   std::string message;
+  bool out_of_memory = false;  // memory ran short: another way may not
 };
 
 // Throws RunFailure{what}. Whether outputs of the run exist, which makes
 // the message say so, is for the caller that knows it (RunState).
 [[noreturn]] void fail(const std::string& what);
+// The same for memory that ran short.
+[[noreturn]] void fail_out_of_memory(const std::string& what);
 
-// Runs fn; returns "" when it ends normally, else the message it failed
-// with: a RunFailure's own, or "PROGRAM: REASON" for another exception (in
+// Runs fn; returns nothing when it ends normally, else the failure it
+// ended with: a RunFailure, or "PROGRAM: REASON" for another exception (in
 // practice an allocation that failed).
+std::optional<RunFailure> failure_of(const std::string& program, const std::function<void()>& fn);
+// The same as its message; "" when fn ends normally.
 std::string failure_message_of(const std::string& program, const std::function<void()>& fn);
 
 // Writes whole lines of text on standard output, at most PIPE_BUF bytes a

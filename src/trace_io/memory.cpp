@@ -70,3 +70,20 @@ uint64_t available_memory() {
     least = std::min<uint64_t>(least, as.rlim_cur > mapped ? as.rlim_cur - mapped : 0);
   return least;
 }
+
+bool memory_limited() {
+  uint64_t limit;
+  std::string dir = cgroup_v2_dir();
+  if (!dir.empty() && number_file(dir + "/memory.max", &limit)) return true;
+  // cgroup v1 reports "no limit" as a huge number.
+  if (number_file("/sys/fs/cgroup/memory/memory.limit_in_bytes", &limit) &&
+      limit < (uint64_t{1} << 62))
+    return true;
+  struct rlimit as;
+  return getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY;
+}
+
+bool address_space_limited() {
+  struct rlimit as;
+  return getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY;
+}

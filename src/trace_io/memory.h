@@ -8,3 +8,10 @@
 // available on the machine (with free swap), what its cgroup allows beyond
 // what it uses, and what RLIMIT_AS leaves; UINT64_MAX when none is known.
 uint64_t available_memory();
+
+// True when the process runs under a memory limit of its own: a cgroup
+// limit (v2 or v1) or RLIMIT_AS.
+bool memory_limited();
+// True when RLIMIT_AS limits the process's address space: each thread's
+// stack and heap arena then count against the limit.
+bool address_space_limited();

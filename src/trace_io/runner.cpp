@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "trace_io/failure.h"
+#include "trace_io/files.h"
+#include "trace_io/memory.h"
 #include "trace_io/run_state.h"
 
 namespace {
@@ -36,14 +38,36 @@ bool cpus_busy() {
 
 // Runs a half, turning its failure into a value.
 Outcome run_half(const RunState& run, const Half& half) {
-  std::string message = failure_message_of(run.program, half.fn);
-  if (message.empty()) return std::nullopt;
-  return HalfFailure{std::move(message), half.at};
+  std::optional<RunFailure> failure = failure_of(run.program, half.fn);
+  if (!failure) return std::nullopt;
+  return HalfFailure{std::move(failure->message), half.at, failure->out_of_memory};
+}
+
+Outcome halves(bool one_thread, const RunState& run, const Half& first, const Half& second) {
+  Outcome a, b;
+  std::thread helper;
+  if (!one_thread) {
+    try {
+      helper = std::thread([&] { b = run_half(run, second); });
+    } catch (const std::system_error&) {
+      // No thread to spare (a process limit, say): one after the other.
+    }
+  }
+  a = run_half(run, first);
+  if (helper.joinable())
+    helper.join();
+  else
+    b = run_half(run, second);
+  if (a && b) return a->at <= b->at ? a : b;
+  return a ? a : b;
 }
 
 }  // namespace
 
 bool one_thread_chosen() {
+  // Under an address-space limit a second thread's stack and heap arena
+  // would change what fits: one thread, whatever is asked.
+  if (address_space_limited()) return true;
   const char* threads = threads_setting();
   if (threads != nullptr && std::strcmp(threads, "1") == 0) return true;
   if (threads != nullptr && std::strcmp(threads, "2") == 0) return false;
@@ -64,22 +88,22 @@ std::string threads_setting_problem() {
 }
 
 Outcome side_by_side(const RunState& run, const Half& first, const Half& second) {
-  Outcome a, b;
-  std::thread helper;
-  if (!run.one_thread) {
-    try {
-      helper = std::thread([&] { b = run_half(run, second); });
-    } catch (const std::system_error&) {
-      // No thread to spare (a process limit, say): one after the other.
-    }
+  return halves(run.one_thread, run, first, second);
+}
+
+void load_side_by_side(const RunState& run, InputFile* inputs, int count, const Half& first,
+                       const Half& second, const std::function<void()>& reset) {
+  bool streams = false;
+  for (int i = 0; i < count; ++i) streams = streams || inputs[i].is_stream();
+  bool one_thread = run.one_thread || (streams && memory_limited());
+  Outcome failure = halves(one_thread, run, first, second);
+  if (failure && failure->out_of_memory && !one_thread && !streams) {
+    reset();
+    bool rewound = true;
+    for (int i = 0; i < count; ++i) rewound = rewound && inputs[i].rewind();
+    if (rewound) failure = halves(true, run, first, second);
   }
-  a = run_half(run, first);
-  if (helper.joinable())
-    helper.join();
-  else
-    b = run_half(run, second);
-  if (a && b) return a->at <= b->at ? a : b;
-  return a ? a : b;
+  rethrow(failure);
 }
 
 void rethrow(const Outcome& failure) {

@@ -23,6 +23,7 @@ struct OneThreadOrder {
 struct HalfFailure {
   std::string message;
   OneThreadOrder at;
+  bool out_of_memory = false;
 };
 using Outcome = std::optional<HalfFailure>;
 
@@ -42,7 +43,20 @@ Outcome side_by_side(const RunState& run, const Half& first, const Half& second)
 // Throws the failure, if any, as it stands.
 void rethrow(const Outcome& failure);
 
-// The thread choice for a run: TRACE_ALIGN_THREADS=1 or 2 as set;
+class InputFile;
+
+// Loading the inputs in two halves side by side, so that what a run does
+// under a memory limit never depends on the thread choice: where two
+// threads ran out of memory and every input can be read again, the load is
+// done again on one thread (reset() first drops what the failed load
+// kept); where an input is a stream that cannot, a run under a memory
+// limit of its own loads on one thread from the start. Throws the failure
+// a one-thread load meets first.
+void load_side_by_side(const RunState& run, InputFile* inputs, int count, const Half& first,
+                       const Half& second, const std::function<void()>& reset);
+
+// The thread choice for a run: one thread under an address-space limit
+// (RLIMIT_AS, ulimit -v); otherwise TRACE_ALIGN_THREADS=1 or 2 as set;
 // otherwise two threads unless the CPUs the process may use are all busy
 // (runs side by side in a sweep), where a second thread could not shorten
 // the run and would only add CPU time. True for one thread.

@@ -9,6 +9,7 @@
 #include "trace_io/failure.h"
 #include "trace_io/files.h"
 #include "trace_io/line_reader.h"
+#include "trace_io/memory.h"
 
 // Fails: the table has more lines than an int32 counts.
 [[noreturn]] inline void too_many_lines(const InputFile& in) {
@@ -19,7 +20,8 @@
 template <typename Record>
 inline Array<Record> allocate_records(const std::string& name, int32_t count) {
   Array<Record> list = allocate_array<Record>(static_cast<size_t>(count));
-  if (!list) fail(name + ": cannot allocate memory for " + std::to_string(count) + " records");
+  if (!list)
+    fail_out_of_memory(name + ": cannot allocate memory for " + std::to_string(count) + " records");
   return list;
 }
 
@@ -55,11 +57,24 @@ void load_table(InputFile& in, int columns, Array<Record>& list, int32_t& num, P
   LineReader reader(in);
   auto grow = [&] {
     size_t wanted = capacity == 0 ? first_capacity(in.text_size()) : capacity * 2;
+    // Memory is checked before it is asked for, as the frame table's: an
+    // allocation that overcommit grants can still be killed later. A first
+    // guess larger than memory allows is only a guess: start small then.
+    uint64_t available = available_memory();
+    uint64_t more = (wanted - capacity) * uint64_t{sizeof(Record)};
+    if (capacity == 0 && more > available) wanted = kSmallestRoom, more = wanted * sizeof(Record);
+    if (more > available)
+      fail_out_of_memory(in.path + ": " + std::to_string(wanted) + " records need " +
+                         std::to_string((wanted * uint64_t{sizeof(Record)}) >> 20) +
+                         " MiB, more than the " +
+                         std::to_string((available + capacity * sizeof(Record)) >> 20) +
+                         " MiB of memory this process can get");
     bool grown = resize_array(list, wanted);
     // A first guess larger than memory allows: start small instead.
     if (!grown && capacity == 0) grown = resize_array(list, wanted = kSmallestRoom);
     if (!grown)
-      fail(in.path + ": cannot allocate memory for " + std::to_string(wanted) + " records");
+      fail_out_of_memory(in.path + ": cannot allocate memory for " + std::to_string(wanted) +
+                         " records");
     capacity = wanted;
   };
   while (reader.more()) {
@@ -81,6 +96,7 @@ void load_table(InputFile& in, int columns, Array<Record>& list, int32_t& num, P
   // Cut to size; an empty table gets an array too.
   if (!list || capacity != static_cast<size_t>(count)) {
     if (!resize_array(list, static_cast<size_t>(count)) && !list)
-      fail(in.path + ": cannot allocate memory for " + std::to_string(count) + " records");
+      fail_out_of_memory(in.path + ": cannot allocate memory for " + std::to_string(count) +
+                         " records");
   }
 }

@@ -73,15 +73,16 @@ void load_packets(const RunState& state, RunPackets& run, InputFile (&inputs)[4]
     p = {line.time.value(), line.frame, line.size};
   };
   constexpr OneThreadOrder kSenders{0, 0}, kReceiver{1, 0};
-  rethrow(side_by_side(
-      state,
+  load_side_by_side(
+      state, inputs, 4,
       {[&] {
          for (int s = 0; s < 3; ++s)
            load_trace<SenderLine>(inputs[s], run.sd[s], run.sd_num[s], kSenderUnused, sender);
        },
        kSenders},
       {[&] { load_trace<ReceiverLine>(inputs[3], run.rd, run.rd_num, kReceiverUnused, receiver); },
-       kReceiver}));
+       kReceiver},
+      [&] { run = RunPackets(); });
 }
 
 std::vector<FrameRow> frame_table(const RunPackets& trace) {

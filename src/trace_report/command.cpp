@@ -114,11 +114,10 @@ int report_command(int argc, char** argv) {
     if (style == Style::kJson)
       for (const RunLine& run : runs)
         if (!is_utf8(run.name))
-          std::fprintf(
-              stderr,
-              "trace_report: %s:%lld: the run name is not UTF-8; in the JSON its bad bytes "
-              "are U+FFFD\n",
-              list_path.c_str(), static_cast<long long>(run.line));
+          std::fprintf(stderr, "%s\n",
+                       ("trace_report: " + list_path + ":" + std::to_string(run.line) +
+                        ": the run name is not UTF-8; in the JSON its bad bytes are U+FFFD")
+                           .c_str());
     if (jobs == 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::vector<RunOutcome> outcomes = report_runs(runs, jobs, one_thread_chosen(), isatty(2) == 1);
     if (!put(format_runs(runs, outcomes, style == Style::kJson ? Style::kJson : Style::kCsv)))
