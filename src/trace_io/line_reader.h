@@ -95,6 +95,9 @@ class LineReader {
         return false;
     }
     if (length == 0) return false;
+    // A stray carriage return in the line, whichever column holds it (the
+    // plain form leaves unused columns unread): the token reader refuses it.
+    if (bad_cr_ < offset_ + pos_ + length) return false;
     ++line_;
     pos_ += length;
     if (pos_ > len_) pos_ = len_;  // past an unterminated last line's stand-in newline

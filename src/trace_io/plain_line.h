@@ -57,11 +57,11 @@ namespace plain_line {
 // Bit masks of the line's first 64 bytes: where its spaces, newlines
 // and full stops are. Each 16 bytes are loaded once for all three.
 struct Masks {
-  uint64_t spaces = 0, newlines = 0, stops = 0, returns = 0;
+  uint64_t spaces = 0, newlines = 0, stops = 0;
 };
 [[gnu::always_inline]] inline Masks masks64(const char* p) {
   const __m128i space = _mm_set1_epi8(' '), newline = _mm_set1_epi8('\n'),
-                stop = _mm_set1_epi8('.'), ret = _mm_set1_epi8('\r');
+                stop = _mm_set1_epi8('.');
   Masks m;
 #pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
@@ -73,7 +73,6 @@ struct Masks {
     m.spaces |= bits(space);
     m.newlines |= bits(newline);
     m.stops |= bits(stop);
-    m.returns |= bits(ret);
   }
   return m;
 }
@@ -92,8 +91,7 @@ struct Masks {
 // Reads the line at p if it has the plain form and `want` columns, into
 // time and ints (column 0's integer is its whole part); returns the line's
 // length with its newline, or 0 when it has not that form. The integer
-// columns whose bits are set in `unused` are any token without a carriage
-// return, left unread (0).
+// columns whose bits are set in `unused` are any token, left unread (0).
 // REQUIRES: kPlainLookahead readable bytes at p and 8 before it,
 // 2 <= want <= kMaxPlainColumns.
 template <int want>
@@ -103,12 +101,7 @@ inline size_t read(const char* p, uint32_t unused, TraceTime* time, int32_t* int
   unsigned nl = static_cast<unsigned>(std::countr_zero(m.newlines));
   uint64_t seps = m.spaces & ((uint64_t{1} << nl) - 1);
   if (seps == 0) return 0;
-  // A carriage return but the one before the newline is the token reader's
-  // to refuse, whichever column it is in (columns left unread included).
-  uint64_t returns = m.returns & ((uint64_t{1} << nl) - 1);
-  bool cr_lf = nl > 0 && p[nl - 1] == '\r';
-  if (returns != (cr_lf ? uint64_t{1} << (nl - 1) : 0)) return 0;
-  const char* end = p + nl - cr_lf;
+  const char* end = p + nl - (nl > 0 && p[nl - 1] == '\r');
   // The time: digits, or digits, one full stop and digits.
   unsigned first = static_cast<unsigned>(std::countr_zero(seps));
   uint64_t stops = m.stops & ((uint64_t{1} << first) - 1);
