@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "test_support.h"
+#include "trace_video/quality.h"
 #include "trace_video/receive.h"
 #include "trace_video/send.h"
 
@@ -300,6 +301,179 @@ TEST_F(TraceVideoTest, MessagesAndExitStatus) {
     EXPECT_EQ(c.starts, r.out.substr(0, c.starts.size())) << r.out;
   }
   EXPECT_FALSE(Exists("out"));
+}
+
+}  // namespace
+
+namespace {
+
+// Which frame each slot shows: slots as (timestamp, fed to the decoder),
+// the decoder's output as timestamps given after the slot at that place.
+TEST(SlotPlacerTest, DecodedRepeatedAndGraySlots) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int64_t, bool>> slots;
+    std::vector<int64_t> decoded;  // what the decoder gives, in order
+    const char* shown;             // d decoded, r repeated, g gray
+  } cases[] = {
+      {"all received", {{0, true}, {1, true}, {2, true}}, {0, 1, 2}, "ddd"},
+      {"the first frames lost", {{0, false}, {1, false}, {2, true}, {3, true}}, {2, 3}, "ggdd"},
+      {"a lost frame mid-stream", {{0, true}, {1, false}, {2, true}}, {0, 2}, "drd"},
+      {"a frame the decoder drops", {{0, true}, {1, true}, {2, true}}, {0, 2}, "drd"},
+      {"a late frame (not fed)", {{0, true}, {1, true}, {2, false}, {3, true}}, {0, 1, 3}, "ddrd"},
+      {"frames for no slot are dropped", {{10, true}, {20, true}}, {5, 10, 15, 20}, "dd"},
+      {"nothing decoded at all", {{0, true}, {1, false}}, {}, "gg"},
+  };
+  for (const Case& c : cases) {
+    SlotPlacer placer;
+    for (int64_t pts : c.decoded) placer.decoded(pts);
+    placer.finished();
+    std::string shown;
+    for (auto [pts, fed] : c.slots) {
+      std::optional<Placement> p = placer.place(pts, fed);
+      ASSERT_TRUE(p) << c.name;
+      shown += p->shown == Shown::kDecoded ? 'd' : p->shown == Shown::kRepeated ? 'r' : 'g';
+    }
+    EXPECT_EQ(c.shown, shown) << c.name;
+  }
+  // A fed frame not decoded yet waits, using nothing up.
+  SlotPlacer placer;
+  EXPECT_FALSE(placer.place(0, true));
+  placer.decoded(0);
+  std::optional<Placement> p = placer.place(0, true);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(Shown::kDecoded, p->shown);
+  EXPECT_EQ(1, p->consumed);
+}
+
+TEST(QualityFiguresTest, PsnrCapMosClassesAndPercentile) {
+  EXPECT_EQ(kMaxPsnr, psnr_of(0));
+  EXPECT_EQ(kMaxPsnr, psnr_of(1e-12));
+  EXPECT_NEAR(48.1308, psnr_of(1), 1e-4);
+  struct {
+    double psnr;
+    int mos;
+  } classes[] = {{37.01, 5}, {37, 4}, {31.5, 4}, {31, 3}, {25, 2}, {20.5, 2}, {20, 1}, {0, 1}};
+  for (const auto& c : classes) EXPECT_EQ(c.mos, mos_of(c.psnr)) << c.psnr;
+  // 21 slots: the 5th percentile is the 2nd smallest (ceil(1.05) = 2).
+  QualitySummary q;
+  for (int i = 0; i < 21; ++i) {
+    SlotFigures f;
+    f.mse_y = f.mse_avg = 255.0 * 255.0 / std::pow(10.0, (20 + i) / 10.0);  // PSNR 20 + i dB
+    q.add(f, i < 3);
+  }
+  std::vector<Field> fields = quality_fields(q);
+  auto value = [&](const char* name) {
+    const auto& names = quality_names();
+    size_t at = std::find(names.begin(), names.end(), name) - names.begin();
+    return std::stod(fields.at(at).text.value());
+  };
+  EXPECT_EQ(3, value("frames_frozen"));
+  EXPECT_NEAR(21, value("psnr_y_p5_db"), 1e-9);
+  EXPECT_NEAR(20, value("psnr_y_min_db"), 1e-9);
+  EXPECT_NEAR(30, value("psnr_y_mean_db"), 1e-9);
+  EXPECT_NEAR(100.0 * 1 / 21, value("mos1_pct"), 1e-9);  // 20 dB
+  EXPECT_NEAR(100.0 * 3 / 21, value("mos5_pct"), 1e-9);  // 38, 39 and 40 dB
+}
+
+// The figures held to ffmpeg's psnr and ssim filters on the same frames,
+// and the frames shown held to `ffmpeg -threads 1`'s decode of --out, slot
+// for slot, with the frozen and gray slots where the traces say.
+TEST_F(TraceVideoTest, QualityAgreesWithFfmpegOnTheSameFrames) {
+  std::string args = std::string("TRACE_ALIGN_THREADS=1 '") + TRACE_VIDEO_BINARY +
+                     "' receive --playout-delay 0.008 --out received.mp4 --frames frames.csv --yuv "
+                     "shown.y4m '" +
+                     kVideo + "clip.mp4' '" + kVideo + "sd0' '" + kVideo + "sd1' '" + kVideo +
+                     "sd2' '" + kVideo + "rd' > summary.txt";
+  ASSERT_EQ(0, std::system(args.c_str()));
+  auto rows = Csv(ReadFile("frames.csv"));
+  ASSERT_EQ(251u, rows.size());
+  ASSERT_EQ("display", rows[0][14]);
+  std::map<int, std::vector<std::string>> by_slot;
+  for (size_t i = 1; i < rows.size(); ++i) by_slot[std::stoi(rows[i][14])] = rows[i];
+  ASSERT_EQ(250u, by_slot.size());
+  Shell("ffmpeg -nostdin -v error -i shown.y4m -i '" + kVideo +
+        "clip.mp4' -lavfi "
+        "'[0:v][1:v]psnr=stats_file=psnr.log;[0:v][1:v]ssim=stats_file=ssim.log' -f null -");
+  std::istringstream psnr(ReadFile("psnr.log")), ssim(ReadFile("ssim.log"));
+  std::string p, s;
+  int slot = 0, frozen = 0;
+  for (; std::getline(psnr, p) && std::getline(ssim, s); ++slot) {
+    auto field = [](const std::string& line, const std::string& key) {
+      size_t at = line.find(" " + key + ":") + key.size() + 2;
+      return line.substr(at, line.find(' ', at) - at);
+    };
+    const auto& row = by_slot[slot];
+    double want_y =
+        field(p, "psnr_y") == "inf" ? 100 : std::min(100.0, std::stod(field(p, "psnr_y")));
+    double want_avg =
+        field(p, "psnr_avg") == "inf" ? 100 : std::min(100.0, std::stod(field(p, "psnr_avg")));
+    EXPECT_NEAR(want_y, std::stod(row[17]), 0.01) << slot;
+    EXPECT_NEAR(want_avg, std::stod(row[18]), 0.01) << slot;
+    EXPECT_NEAR(std::stod(field(" " + s, "Y")), std::stod(row[19]), 1e-5) << slot;
+    frozen += row[15] == "1";
+  }
+  EXPECT_EQ(250, slot);
+  EXPECT_GT(frozen, 0);
+  // The shown frames: each slot the decode of --out whose timestamp is the
+  // slot's, else the slot before (or gray).
+  auto hashes = [](const std::string& command) {
+    std::vector<std::pair<std::string, std::string>> out;  // pts, md5
+    std::istringstream in(Shell(command));
+    for (std::string line; std::getline(in, line);) {
+      if (line.empty() || line[0] == '#') continue;
+      auto cells = Csv(line)[0];
+      out.push_back({cells[2].substr(cells[2].find_first_not_of(' ')), cells[5].substr(1)});
+    }
+    return out;
+  };
+  auto decoded = hashes(
+      "ffmpeg -nostdin -v error -threads 1 -i received.mp4 -vsync passthrough -f framemd5 -");
+  auto shown = hashes("ffmpeg -nostdin -v error -i shown.y4m -f framemd5 -");
+  ASSERT_EQ(250u, shown.size());
+  std::map<double, std::string> decoded_at;  // by presentation time in seconds
+  auto tb = [&](const std::string& pts) { return std::stod(pts) / 12800.0; };
+  for (const auto& [pts, md5] : decoded) decoded_at[tb(pts)] = md5;
+  std::string previous = "gray";
+  int gray = 0;
+  for (int j = 0; j < 250; ++j) {
+    double at = std::stod(by_slot[j][4]);
+    auto it = decoded_at.find(at);
+    bool frozen_slot = by_slot[j][15] == "1";
+    EXPECT_EQ(it == decoded_at.end(), frozen_slot) << j;
+    std::string want = it != decoded_at.end() ? it->second : previous;
+    if (want == "gray")
+      ++gray;
+    else
+      EXPECT_EQ(want, shown[j].second) << j;
+    previous = want;
+  }
+  EXPECT_NE(std::string::npos, ReadFile("summary.txt").find("frames_frozen:"));
+}
+
+TEST_F(TraceVideoTest, ReferenceOfAnotherShapeOrLengthIsRefused) {
+  Shell(
+      "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=176x144:rate=25 -t 10 -pix_fmt yuv420p "
+      "small.y4m");
+  Shell(
+      "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=352x288:rate=25 -t 2 -pix_fmt yuv420p "
+      "short.y4m");
+  std::string traces[] = {kVideo + "sd0", kVideo + "sd1", kVideo + "sd2", kVideo + "rd"};
+  RunResult small = VideoErr({"receive", "--reference", "small.y4m", kVideo + "clip.mp4", traces[0],
+                              traces[1], traces[2], traces[3]});
+  EXPECT_EQ(1, small.status);
+  EXPECT_EQ(
+      "small.y4m: frames of 176x144 yuv420p, the video's are 352x288 yuv420p: the reference must "
+      "have the video's size and pixel format\n",
+      small.out);
+  RunResult short_ = VideoErr({"receive", "--reference", "short.y4m", kVideo + "clip.mp4",
+                               traces[0], traces[1], traces[2], traces[3]});
+  EXPECT_EQ(1, short_.status);
+  EXPECT_EQ("short.y4m: has 50 frames, fewer than the video's 250\n", short_.out);
+  RunResult plain = Video({"receive", "--no-decode", "--csv", kVideo + "clip.mp4", traces[0],
+                           traces[1], traces[2], traces[3]});
+  EXPECT_EQ(0, plain.status);
+  EXPECT_EQ(std::string::npos, plain.out.find("frames_frozen"));
 }
 
 }  // namespace

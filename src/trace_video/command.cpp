@@ -21,6 +21,7 @@ constexpr const char* kUsage =
     "usage: trace_video send [--mtu BYTES] [--sources N] [--start S] [--gap S] [--fps RATE]\n"
     "                        VIDEO OUTDIR\n"
     "       trace_video receive [--playout-delay S] [--out FILE] [--frames FILE]\n"
+    "                        [--yuv FILE] [--reference FILE] [--no-decode]\n"
     "                        [--csv | --json] [--fps RATE] VIDEO SD0 SD1 SD2 RD\n"
     "send: cuts the first video stream of VIDEO into packets and writes the sender\n"
     "traces OUTDIR/sd0, sd1, sd2 (frame f from source f mod N) and OUTDIR/frames.csv.\n"
@@ -30,12 +31,16 @@ constexpr const char* kUsage =
     "  --gap S         time between the packets of a frame (default 0)\n"
     "  --fps RATE      frame rate of a stream without timestamps\n"
     "receive: judges every frame of VIDEO by the traces (received, lost, partial,\n"
-    "late, unsent; decodable) and prints a summary.\n"
+    "late, unsent; decodable), decodes what was received and measures what the\n"
+    "viewer saw against VIDEO decoded (frozen frames, PSNR, SSIM, MOS); prints a summary.\n"
     "  --playout-delay S  a frame arriving later than the first arrival + S + its\n"
     "                     decode time is late\n"
     "  --out FILE      the video the receiver got: the received frames' packets,\n"
     "                  remuxed into the container FILE's name asks for\n"
     "  --frames FILE   the per-frame table as CSV\n"
+    "  --yuv FILE      the displayed frames, slot by slot, as YUV4MPEG2\n"
+    "  --reference FILE  the frames to measure against (default: VIDEO decoded)\n"
+    "  --no-decode     the traces' verdicts alone, no decoding\n"
     "  --csv, --json   the summary as a CSV header and row, or one JSON object\n"
     "\n"
     "Exit status: 0 on success, 1 when an input is bad, 2 on a usage error.\n"
@@ -119,6 +124,12 @@ Arguments parse(int argc, char** argv, bool sending) {
       needs_file(a.receive.out);
     } else if (!sending && arg == "--frames") {
       needs_file(a.receive.frames);
+    } else if (!sending && arg == "--yuv") {
+      needs_file(a.receive.yuv);
+    } else if (!sending && arg == "--reference") {
+      needs_file(a.receive.reference);
+    } else if (!sending && arg == "--no-decode") {
+      a.receive.decode = false;
     } else if (!sending && (arg == "--csv" || arg == "--json")) {
       bool& mine = arg == "--csv" ? a.receive.csv : a.receive.json;
       bool& other = arg == "--csv" ? a.receive.json : a.receive.csv;

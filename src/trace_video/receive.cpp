@@ -12,13 +12,20 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <string_view>
 
 #include "trace_io/failure.h"
 #include "trace_io/files.h"
+#include "trace_video/decode.h"
+#include "trace_video/quality.h"
 #include "trace_video/video_file.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace {
 
@@ -37,7 +44,29 @@ void note_video(RunState& run, const std::string& path) {
 
 constexpr const char* kFramesHeader =
     "frame,type,key,size,pts_s,dts_s,sent_packets,sent_bytes,recv_packets,recv_bytes,arrival_s,"
-    "deadline_s,status,decodable\n";
+    "deadline_s,status,decodable";
+constexpr const char* kQualityHeader = ",display,frozen,mse_y,psnr_y,psnr_avg,ssim_y,mos";
+
+// A frame as the first pass judged it.
+struct Judged {
+  VideoFrame frame;
+  FrameVerdict verdict;
+  const FrameRow* row;
+};
+
+// What slot a frame is displayed in, and what the viewer saw there.
+struct SlotResult {
+  int64_t display = -1;
+  bool frozen = false;
+  SlotFigures figures;
+};
+
+std::string quality_cells(const SlotResult& r) {
+  const SlotFigures& f = r.figures;
+  return "," + std::to_string(r.display) + "," + (r.frozen ? "1" : "0") + "," +
+         number_text(f.mse_y) + "," + number_text(f.psnr_y()) + "," + number_text(f.psnr_avg()) +
+         "," + number_text(f.ssim_y) + "," + std::to_string(f.mos());
+}
 
 std::string frame_row(const VideoFrame& f, const FrameRow* row, const FrameVerdict& v) {
   FrameRow none;
@@ -48,7 +77,7 @@ std::string frame_row(const VideoFrame& f, const FrameRow* row, const FrameVerdi
          std::to_string(r.sent_bytes) + "," + std::to_string(r.recv_packets) + "," +
          std::to_string(r.recv_bytes) + "," + (r.recv_packets > 0 ? number_text(r.last_recv) : "") +
          "," + optional_text(v.deadline_s) + "," + status_name(v.status) + "," +
-         (v.decodable ? "1" : "0") + "\n";
+         (v.decodable ? "1" : "0");
 }
 
 void put(OutFile& out, const std::string& text) {
@@ -59,9 +88,15 @@ void put(OutFile& out, const std::string& text) {
   }
 }
 
-std::string format_summary(const ReceiveSummary& s, bool csv, bool json) {
-  const std::vector<std::string>& names = summary_names();
+std::string format_summary(const ReceiveSummary& s, const QualitySummary* q, bool csv, bool json) {
+  std::vector<std::string> names = summary_names();
   std::vector<Field> fields = summary_fields(s);
+  if (q != nullptr) {
+    const std::vector<std::string>& more = quality_names();
+    names.insert(names.end(), more.begin(), more.end());
+    std::vector<Field> values = quality_fields(*q);
+    fields.insert(fields.end(), values.begin(), values.end());
+  }
   if (csv) return csv_header(names) + csv_row(fields);
   if (json) return json_object(names, fields) + "\n";
   size_t width = 0;
@@ -71,6 +106,101 @@ std::string format_summary(const ReceiveSummary& s, bool csv, bool json) {
     out += names[i] + ":" + std::string(width + 2 - names[i].size(), ' ') +
            fields[i].text.value_or("n/a") + "\n";
   return out;
+}
+
+// Decodes what was received and the reference, and measures slot by slot
+// in display order (VIDEO's frames by presentation time). The pictures
+// held are the decoders' own and a few queued: a fixed number, whatever
+// the video's length.
+QualitySummary measure(RunState& run, const ReceiveOptions& options, const std::string& video,
+                       const std::vector<Judged>& judged, std::vector<SlotResult>& results) {
+  size_t n = judged.size();
+  std::vector<int32_t> order(n);
+  for (size_t f = 0; f < n; ++f) {
+    order[f] = static_cast<int32_t>(f);
+    if (judged[f].frame.pts == INT64_MIN)
+      fail(video + ": frame " + std::to_string(f) +
+           " has no presentation timestamp, which the display order needs; give --no-decode");
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int32_t a, int32_t b) { return judged[a].frame.pts < judged[b].frame.pts; });
+  const std::string& ref_path = options.reference.empty() ? video : options.reference;
+  VideoReader received(video, options.fps);
+  VideoReader reference(ref_path, std::nullopt);
+  Decoder got(video, received.stream(), run.one_thread);
+  Decoder ref(ref_path, reference.stream(), run.one_thread);
+  std::unique_ptr<Y4mWriter> yuv;
+  if (!options.yuv.empty()) {
+    run.claim_output(options.yuv);
+    const AVRational rate = received.stream()->avg_frame_rate;
+    yuv = std::make_unique<Y4mWriter>(run, options.yuv, rate.num, rate.den);
+  }
+  std::deque<FramePtr> got_queue, ref_queue;
+  bool ref_done = false;
+  auto queue_ref = [&](FramePtr frame, int64_t) { ref_queue.push_back(std::move(frame)); };
+  SlotPlacer placer;
+  FramePtr shown;
+  size_t slot = 0;
+  QualitySummary quality;
+  auto pull_reference = [&] {
+    VideoFrame frame;
+    while (ref_queue.empty() && !ref_done) {
+      if (reference.next(frame)) {
+        ref.send(reference.packet(), queue_ref);
+      } else {
+        ref.send(nullptr, queue_ref);
+        ref_done = true;
+      }
+    }
+  };
+  auto advance = [&] {
+    for (; slot < n; ++slot) {
+      int32_t f = order[slot];
+      std::optional<Placement> p =
+          placer.place(judged[f].frame.pts, judged[f].verdict.status == ReceiveStatus::kReceived);
+      if (!p) return;
+      pull_reference();
+      if (ref_queue.empty())
+        fail(ref_path + ": has " + std::to_string(slot) + " frames, fewer than the video's " +
+             std::to_string(n));
+      for (int k = 0; k < p->consumed; ++k) {
+        if (k + 1 == p->consumed && p->shown == Shown::kDecoded)
+          shown = std::move(got_queue.front());
+        got_queue.pop_front();
+      }
+      const AVFrame* truth = ref_queue.front().get();
+      if (p->shown == Shown::kGray) shown = gray_like(truth);
+      if (!same_shape(shown.get(), truth))
+        fail(ref_path + ": frames of " + frame_shape(truth) + ", the video's are " +
+             frame_shape(shown.get()) +
+             ": the reference must have the video's size and pixel format");
+      SlotResult& r = results[f];
+      r.display = static_cast<int64_t>(slot);
+      r.frozen = p->shown != Shown::kDecoded;
+      r.figures = compare_pictures(picture_of(shown.get(), video), picture_of(truth, ref_path));
+      quality.add(r.figures, r.frozen);
+      if (yuv) yuv->write(shown.get());
+      ref_queue.pop_front();
+    }
+  };
+  auto decoded = [&](FramePtr frame, int64_t pts) {
+    placer.decoded(pts);
+    got_queue.push_back(std::move(frame));
+  };
+  VideoFrame frame;
+  while (received.next(frame)) {
+    if (judged[frame.frame].verdict.status == ReceiveStatus::kReceived)
+      got.send(received.packet(), decoded);
+    advance();
+  }
+  got.send(nullptr, decoded);
+  placer.finished();
+  advance();
+  pull_reference();
+  if (!ref_queue.empty())
+    fail(ref_path + ": has more frames than the video's " + std::to_string(n));
+  if (yuv) yuv->close();
+  return quality;
 }
 
 }  // namespace
@@ -213,8 +343,8 @@ std::string run_receive(RunState& run, const ReceiveOptions& options, const std:
   if (!options.frames.empty()) {
     frames = std::make_unique<OutFile>();
     frames->create(run, options.frames.c_str());
-    put(*frames, kFramesHeader);
   }
+  if (!options.yuv.empty()) run.claim_output(options.yuv);
   std::unique_ptr<Remuxer> out;
   if (!options.out.empty()) {
     run.claim_output(options.out);
@@ -224,12 +354,13 @@ std::string run_receive(RunState& run, const ReceiveOptions& options, const std:
 
   FrameJudge judge(rows, options.playout_delay, first_arrival);
   std::optional<std::string> size_note;
+  std::vector<Judged> judged;
   VideoFrame f;
   while (reader.next(f)) {
     FrameVerdict v = judge.judge(f);
     const FrameRow* row = judge.row();
     if (out && v.status == ReceiveStatus::kReceived) out->write(reader.packet());
-    if (frames) put(*frames, frame_row(f, row, v));
+    judged.push_back({f, v, row});
     if (!size_note && row != nullptr && row->sent_packets > 0 && row->sent_bytes != f.size)
       size_note = "trace_video: note: frame " + std::to_string(f.frame) + ": the traces sent " +
                   std::to_string(row->sent_bytes) + " bytes of it, the video's packet has " +
@@ -237,7 +368,19 @@ std::string run_receive(RunState& run, const ReceiveOptions& options, const std:
                   " (traces may count headers); the figures come all the same";
   }
   if (out) out->finish();
-  if (frames) frames->close();
+  std::vector<SlotResult> slots;
+  QualitySummary quality;
+  if (options.decode) {
+    slots.resize(judged.size());
+    quality = measure(run, options, video, judged, slots);
+  }
+  if (frames) {
+    put(*frames, std::string(kFramesHeader) + (options.decode ? kQualityHeader : "") + "\n");
+    for (size_t i = 0; i < judged.size(); ++i)
+      put(*frames, frame_row(judged[i].frame, judged[i].row, judged[i].verdict) +
+                       (options.decode ? quality_cells(slots[i]) : "") + "\n");
+    frames->close();
+  }
   constexpr size_t kNamed = 5;
   std::vector<int32_t> unknown;
   ReceiveSummary summary = judge.finish(&unknown, kNamed);
@@ -251,5 +394,5 @@ std::string run_receive(RunState& run, const ReceiveOptions& options, const std:
     std::fprintf(stderr, "%s\n", note.c_str());
   }
   if (size_note) std::fprintf(stderr, "%s\n", size_note->c_str());
-  return format_summary(summary, options.csv, options.json);
+  return format_summary(summary, options.decode ? &quality : nullptr, options.csv, options.json);
 }

@@ -76,10 +76,15 @@ struct ReceiveOptions {
   std::string frames;  // --frames: the per-frame table
   bool csv = false, json = false;
   std::optional<double> fps;
+  bool decode = true;     // the quality figures (--no-decode: without them)
+  std::string reference;  // --reference: else VIDEO decoded
+  std::string yuv;        // --yuv: the displayed frames as YUV4MPEG2
 };
 
 // Judges every frame of video by the four traces; writes --out and
-// --frames when asked; returns the summary as text, CSV or JSON. Notes go
-// to standard error. Fails with the first problem's message.
+// --frames when asked; unless --no-decode, decodes what was received and
+// measures it against the reference slot by slot (quality.h). Returns the
+// summary as text, CSV or JSON. Notes go to standard error. Fails with the
+// first problem's message.
 std::string run_receive(RunState& run, const ReceiveOptions& options, const std::string& video,
                         const std::string (&traces)[4]);

@@ -103,6 +103,8 @@ bool VideoReader::next(VideoFrame& frame) {
   frame.key = packet_->flags & AV_PKT_FLAG_KEY;
   frame.pts_s.reset();
   frame.dts_s.reset();
+  frame.pts = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : INT64_MIN;
+  frame.pts = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : INT64_MIN;
   if (packet_->pts != AV_NOPTS_VALUE) frame.pts_s = seconds(packet_->pts);
   if (packet_->dts != AV_NOPTS_VALUE) frame.dts_s = seconds(packet_->dts);
   frame.offset_s = timed_ ? seconds(packet_->dts - first_dts_) : f * seconds_per_frame_;

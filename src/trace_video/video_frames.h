@@ -18,6 +18,7 @@ struct VideoFrame {
   bool key = false;
   int32_t size = 0;             // bytes of the packet
   std::optional<double> pts_s;  // presentation time, when the stream has one
+  int64_t pts = INT64_MIN;      // the same in the stream's time base
   std::optional<double> dts_s;  // decode time, when the stream has one
   double offset_s = 0;          // dts_f - dts_0, or f / fps without timestamps
 };

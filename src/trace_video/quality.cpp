@@ -1,0 +1,164 @@
+// The figures of what the viewer saw. SSIM follows ffmpeg's ssim filter
+// (itself x264's): sums over 4x4 blocks, each 8x8 window on a 4-pixel grid
+// the sum of 2x2 blocks, integer sums and a float per window.
+
+#include "trace_video/quality.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The SSIM constants scaled to sums over 64 samples: c1 = (0.01*255)^2 and
+// c2 = (0.03*255)^2, times 64 and 64*63, rounded, as integers.
+constexpr int kSsimC1 = static_cast<int>(.01 * .01 * 255 * 255 * 64 + .5);
+constexpr int kSsimC2 = static_cast<int>(.03 * .03 * 255 * 255 * 64 * 63 + .5);
+
+struct BlockSums {
+  int s1, s2, ss, s12;
+};
+
+// Sums of each 4x4 block of a row of blocks.
+void block_sums(const uint8_t* a, ptrdiff_t a_stride, const uint8_t* b, ptrdiff_t b_stride,
+                BlockSums* sums, int blocks) {
+  for (int z = 0; z < blocks; ++z, a += 4, b += 4) {
+    int s1 = 0, s2 = 0, ss = 0, s12 = 0;
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 4; ++x) {
+        int p = a[x + y * a_stride], q = b[x + y * b_stride];
+        s1 += p;
+        s2 += q;
+        ss += p * p + q * q;
+        s12 += p * q;
+      }
+    sums[z] = {s1, s2, ss, s12};
+  }
+}
+
+float window_ssim(int s1, int s2, int ss, int s12) {
+  int vars = ss * 64 - s1 * s1 - s2 * s2;
+  int covar = s12 * 64 - s1 * s2;
+  return static_cast<float>(2 * s1 * s2 + kSsimC1) * static_cast<float>(2 * covar + kSsimC2) /
+         (static_cast<float>(s1 * s1 + s2 * s2 + kSsimC1) * static_cast<float>(vars + kSsimC2));
+}
+
+double squared_error(const Plane& a, const Plane& b) {
+  uint64_t sum = 0;
+  for (int y = 0; y < a.height; ++y) {
+    const uint8_t* p = a.data + y * a.stride;
+    const uint8_t* q = b.data + y * b.stride;
+    uint32_t row = 0;  // 255^2 * 8192 columns fit
+    for (int x = 0; x < a.width; ++x) {
+      int d = p[x] - q[x];
+      row += static_cast<uint32_t>(d * d);
+    }
+    sum += row;
+  }
+  return static_cast<double>(sum);
+}
+
+}  // namespace
+
+double psnr_of(double mse) {
+  if (mse <= 0) return kMaxPsnr;
+  return std::min(kMaxPsnr, 10 * std::log10(255.0 * 255.0 / mse));
+}
+
+int mos_of(double psnr_y) {
+  return psnr_y > 37 ? 5 : psnr_y > 31 ? 4 : psnr_y > 25 ? 3 : psnr_y > 20 ? 2 : 1;
+}
+
+double SlotFigures::psnr_y() const { return psnr_of(mse_y); }
+double SlotFigures::psnr_avg() const { return psnr_of(mse_avg); }
+int SlotFigures::mos() const { return mos_of(psnr_y()); }
+
+double ssim_plane(const Plane& a, const Plane& b) {
+  int blocks = a.width / 4, rows = a.height / 4;
+  if (blocks < 2 || rows < 2) return 1;
+  std::vector<BlockSums> upper(static_cast<size_t>(blocks)), lower(static_cast<size_t>(blocks));
+  double ssim = 0;
+  block_sums(a.data, a.stride, b.data, b.stride, upper.data(), blocks);
+  for (int y = 1; y < rows; ++y) {
+    block_sums(a.data + 4 * y * a.stride, a.stride, b.data + 4 * y * b.stride, b.stride,
+               lower.data(), blocks);
+    for (int i = 0; i + 1 < blocks; ++i) {
+      const BlockSums &p = upper[i], &q = upper[i + 1], &r = lower[i], &t = lower[i + 1];
+      ssim += window_ssim(p.s1 + q.s1 + r.s1 + t.s1, p.s2 + q.s2 + r.s2 + t.s2,
+                          p.ss + q.ss + r.ss + t.ss, p.s12 + q.s12 + r.s12 + t.s12);
+    }
+    std::swap(upper, lower);
+  }
+  return ssim / (static_cast<double>(rows - 1) * (blocks - 1));
+}
+
+SlotFigures compare_pictures(const Picture& a, const Picture& b) {
+  SlotFigures f;
+  double sse[3];
+  double samples = 0;
+  for (int c = 0; c < 3; ++c) {
+    sse[c] = squared_error(a.planes[c], b.planes[c]);
+    samples += static_cast<double>(a.planes[c].width) * a.planes[c].height;
+  }
+  f.mse_y = sse[0] / (static_cast<double>(a.planes[0].width) * a.planes[0].height);
+  f.mse_avg = (sse[0] + sse[1] + sse[2]) / samples;
+  f.ssim_y = ssim_plane(a.planes[0], b.planes[0]);
+  return f;
+}
+
+std::optional<Placement> SlotPlacer::place(int64_t pts, bool fed) {
+  size_t k = 0;
+  while (k < decoded_.size() && decoded_[k] < pts) ++k;
+  if (k == decoded_.size() && fed && !finished_) return std::nullopt;  // it may yet come
+  Placement p{any_shown_ ? Shown::kRepeated : Shown::kGray, static_cast<int>(k)};
+  if (k < decoded_.size() && decoded_[k] == pts) {
+    p = {Shown::kDecoded, static_cast<int>(k + 1)};
+    any_shown_ = true;
+  }
+  decoded_.erase(decoded_.begin(), decoded_.begin() + p.consumed);
+  return p;
+}
+
+void QualitySummary::add(const SlotFigures& f, bool frozen_slot) {
+  ++slots;
+  frozen += frozen_slot;
+  psnr_y.push_back(f.psnr_y());
+  mse_avg_sum += f.mse_avg;
+  ssim_sum += f.ssim_y;
+  ++mos_count[f.mos()];
+}
+
+const std::vector<std::string>& quality_names() {
+  static const std::vector<std::string> names = {"frames_frozen", "psnr_y_mean_db", "psnr_y_p5_db",
+                                                 "psnr_y_min_db", "psnr_avg_db",    "ssim_y_mean",
+                                                 "mos_mean",      "mos1_pct",       "mos2_pct",
+                                                 "mos3_pct",      "mos4_pct",       "mos5_pct"};
+  return names;
+}
+
+std::vector<Field> quality_fields(const QualitySummary& s) {
+  std::vector<Field> fields = {Field::number(std::to_string(s.frozen))};
+  auto number = [&](std::optional<double> v) {
+    fields.push_back(Field::number(optional_number(v)));
+  };
+  if (s.slots == 0) {
+    for (size_t i = 1; i < quality_names().size(); ++i) number(std::nullopt);
+    return fields;
+  }
+  double n = static_cast<double>(s.slots);
+  std::vector<double> sorted = s.psnr_y;
+  std::sort(sorted.begin(), sorted.end());
+  double sum = 0;
+  for (double p : sorted) sum += p;
+  // Nearest rank: the ceil(0.05 n)-th smallest.
+  size_t rank = std::max<size_t>(1, (sorted.size() * 5 + 99) / 100);
+  number(sum / n);
+  number(sorted[rank - 1]);
+  number(sorted.front());
+  number(psnr_of(s.mse_avg_sum / n));
+  number(s.ssim_sum / n);
+  double mos = 0;
+  for (int k = 1; k <= 5; ++k) mos += k * static_cast<double>(s.mos_count[k]);
+  number(mos / n);
+  for (int k = 1; k <= 5; ++k) number(100 * static_cast<double>(s.mos_count[k]) / n);
+  return fields;
+}
