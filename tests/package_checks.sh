@@ -51,5 +51,12 @@ plot)
   "$src/scripts/plot" --frames table.csv delays.png >/dev/null
   [ "$(head -c 8 delays.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ]
   [ "$(wc -c < delays.png)" -gt 10000 ]
+  if [ -x "$build/trace_video" ]; then
+    v=$ex/video
+    "$build/trace_video" receive --frames quality.csv "$v/clip.mp4" "$v/sd0" "$v/sd1" "$v/sd2" "$v/rd" >/dev/null
+    "$src/scripts/plot" --video quality.csv quality.png >/dev/null
+    [ "$(head -c 8 quality.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ]
+    [ "$(wc -c < quality.png)" -gt 10000 ]
+  fi
   ;;
 esac
