@@ -29,9 +29,14 @@ my $readme = flatten(slurp("$src/README.md"));
 my $missing = 0;
 for my $file (glob("$src/src/*/*.cpp")) {
   # Each command's messages in its own manual page.
-  # The library's messages are trace_align's too.
-  my $page = $file =~ m{/trace_report/} ? "trace_report.1" : $file =~ m{/trace_video/} ? "trace_video.1" : "trace_align.1";
-  my %docs = ($page => flatten(slurp("$src/man/$page")), README => $readme);
+  # Each command's messages in its own page; the library's in one of them.
+  my %docs = (README => $readme);
+  if ($file =~ m{/trace_io/}) {
+    $docs{"manual pages"} = join(" ", map { flatten(slurp("$src/man/$_")) } qw(trace_align.1 trace_report.1 trace_video.1));
+  } else {
+    my ($command) = $file =~ m{/src/([^/]+)/};
+    $docs{"$command.1"} = flatten(slurp("$src/man/$command.1"));
+  }
   my $code = slurp($file);
   next if $file =~ /main\.cpp$/ || $file =~ /report_output\.cpp$/ || $file =~ /table_output\.cpp$/;    # labels, not messages
   $code =~ s/'(?:[^'\\]|\\.)'//g;    # character literals

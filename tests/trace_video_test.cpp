@@ -477,3 +477,36 @@ TEST_F(TraceVideoTest, ReferenceOfAnotherShapeOrLengthIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sweep against one video: a row per run in the list's order, the same
+// figures as the run alone, a bad run's row carrying its error.
+TEST_F(TraceVideoTest, RunsOfAListAgainstOneVideo) {
+  std::string traces = kVideo + "sd0," + kVideo + "sd1," + kVideo + "sd2,";
+  WriteFile("list.csv", "# name,sd0,sd1,sd2,rd\nfirst," + traces + kVideo + "rd\nbroken," + traces +
+                            "missing\nagain," + traces + kVideo + "rd\n");
+  RunResult alone = Video({"receive", "--csv", "--playout-delay", "0.1", kVideo + "clip.mp4",
+                           kVideo + "sd0", kVideo + "sd1", kVideo + "sd2", kVideo + "rd"});
+  RunResult runs = Video(
+      {"receive", "--runs", "list.csv", "-j", "2", "--playout-delay", "0.1", kVideo + "clip.mp4"});
+  EXPECT_EQ(1, runs.status);
+  auto one = Csv(alone.out), all = Csv(runs.out);
+  ASSERT_EQ(2u, one.size());
+  ASSERT_EQ(4u, all.size());
+  EXPECT_EQ("run", all[0].front());
+  EXPECT_EQ("error", all[0].back());
+  std::vector<std::string> keys(all[0].begin() + 1, all[0].end() - 1);
+  EXPECT_EQ(one[0], keys);
+  for (size_t r : {1u, 3u}) {
+    std::vector<std::string> figures(all[r].begin() + 1, all[r].end() - 1);
+    EXPECT_EQ(one[1], figures) << r;
+    EXPECT_EQ("", all[r].back());
+  }
+  EXPECT_EQ("broken", all[2][0]);
+  EXPECT_EQ("can't open file missing", all[2].back());
+  EXPECT_EQ(
+      2, VideoErr({"receive", "--runs", "list.csv", "--out", "x.mp4", kVideo + "clip.mp4"}).status);
+}
+
+}  // namespace

@@ -110,7 +110,9 @@ std::string json_object(const std::vector<std::string>& names, const std::vector
   std::string out = "{";
   for (size_t i = 0; i < fields.size(); ++i) {
     const Field& f = fields[i];
-    out += (i ? "," : "") + json_string(names[i]) + ":";
+    if (i) out += ',';
+    out += json_string(names[i]);
+    out += ':';
     out += !f.text ? std::string("null") : f.quoted ? json_string(*f.text) : *f.text;
   }
   return out + "}";

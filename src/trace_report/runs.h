@@ -6,14 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "trace_io/run_list.h"
 #include "trace_report/report.h"
-
-// A run of a list: its name and its four trace paths.
-struct RunLine {
-  int64_t line = 0;  // in the list
-  std::string name;
-  std::string paths[4];  // SD0 SD1 SD2 RD
-};
 
 // What became of a run: its figures, or the message it failed with.
 struct RunOutcome {
@@ -28,13 +22,6 @@ struct RunOutcome {
 // no file to write (a FIFO, a socket).
 RunOutcome report_run(const std::string (&paths)[4], bool one_thread,
                       std::vector<FrameRow>* frames = nullptr, const std::string& frames_path = "");
-
-// The runs of a list file: one "name,sd0,sd1,sd2,rd" line each, paths
-// relative to the list's folder; "#" lines and blank lines skipped, and a
-// byte-order mark; read as traces are (compressed, piped). Fails
-// (RunFailure) on a line that is not such a line or too long, naming the
-// list and line.
-std::vector<RunLine> read_run_list(const std::string& list_path);
 
 // Reports on every run on `jobs` threads, each run as report_run does;
 // outcomes in the list's order. With progress, one line on standard error

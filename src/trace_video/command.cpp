@@ -2,16 +2,21 @@
 
 #include "trace_video/command.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "trace_io/failure.h"
+#include "trace_io/run_list.h"
 #include "trace_io/runner.h"
+#include "trace_io/table_output.h"
 #include "trace_video/receive.h"
 #include "trace_video/send.h"
 
@@ -20,6 +25,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: trace_video send [--mtu BYTES] [--sources N] [--start S] [--gap S] [--fps RATE]\n"
     "                        VIDEO OUTDIR\n"
+    "       trace_video receive --runs LIST [-j N] [options] VIDEO\n"
     "       trace_video receive [--playout-delay S] [--out FILE] [--frames FILE]\n"
     "                        [--yuv FILE] [--reference FILE] [--no-decode]\n"
     "                        [--csv | --json] [--fps RATE] VIDEO SD0 SD1 SD2 RD\n"
@@ -42,6 +48,9 @@ constexpr const char* kUsage =
     "  --reference FILE  the frames to measure against (default: VIDEO decoded)\n"
     "  --no-decode     the traces' verdicts alone, no decoding\n"
     "  --csv, --json   the summary as a CSV header and row, or one JSON object\n"
+    "  --runs LIST     one row per run of LIST (name,sd0,sd1,sd2,rd lines, as for\n"
+    "                  trace_report --runs), against VIDEO; CSV unless --json\n"
+    "  -j N            runs on N threads (default: the number of cores)\n"
     "\n"
     "Exit status: 0 on success, 1 when an input is bad, 2 on a usage error.\n"
     "Full description: man trace_video\n";
@@ -68,6 +77,8 @@ struct Arguments {
   SendOptions send;
   ReceiveOptions receive;
   std::vector<std::string> paths;
+  std::string runs;   // --runs LIST
+  int jobs = 0;       // -j N
   std::string error;  // a usage error, when not empty
 };
 
@@ -130,6 +141,13 @@ Arguments parse(int argc, char** argv, bool sending) {
       needs_file(a.receive.reference);
     } else if (!sending && arg == "--no-decode") {
       a.receive.decode = false;
+    } else if (!sending && arg == "--runs") {
+      needs_file(a.runs);
+    } else if (!sending && arg == "-j") {
+      if (needs_number(1, false)) {
+        if (number != std::floor(number) || number > 4096) a.error = "-j takes 1 to 4096 threads";
+        a.jobs = static_cast<int>(number);
+      }
     } else if (!sending && (arg == "--csv" || arg == "--json")) {
       bool& mine = arg == "--csv" ? a.receive.csv : a.receive.json;
       bool& other = arg == "--csv" ? a.receive.json : a.receive.csv;
@@ -147,13 +165,61 @@ Arguments parse(int argc, char** argv, bool sending) {
   return a;
 }
 
+// receive --runs LIST VIDEO: every run of the list against the one video,
+// a row each in the list's order (CSV, or JSON with --json), first column
+// run, last column error; a bad run does not stop the others.
+int receive_runs(const Arguments& a) {
+  if (a.paths.size() != 1) return usage_error("receive --runs takes VIDEO alone");
+  if (!a.receive.out.empty() || !a.receive.frames.empty() || !a.receive.yuv.empty())
+    return usage_error("--runs takes no --out, --frames or --yuv");
+  std::vector<RunLine> runs;
+  std::string failed = failure_message_of("trace_video", [&] { runs = read_run_list(a.runs); });
+  if (!failed.empty()) {
+    std::fprintf(stderr, "%s\n", failed.c_str());
+    return 1;
+  }
+  int jobs =
+      a.jobs > 0 ? a.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  // Runs side by side keep their decoders to one thread each.
+  bool one_thread = jobs > 1 || one_thread_chosen();
+  std::vector<std::string> names = result_names(a.receive.decode);
+  std::vector<std::vector<Field>> rows(runs.size());
+  std::vector<bool> ok(runs.size());
+  run_each(runs.size(), jobs, isatty(2) == 1, [&](size_t i) {
+    RunState state("trace_video", one_thread);
+    ReceiveResult result;
+    std::string message = failure_message_of(
+        state.program, [&] { result = run_receive(state, a.receive, a.paths[0], runs[i].paths); });
+    std::vector<Field>& row = rows[i];
+    row.push_back(Field::string(runs[i].name));
+    if (message.empty())
+      row.insert(row.end(), result.fields.begin(), result.fields.end());
+    else
+      row.resize(names.size() + 1);
+    row.push_back(message.empty() ? Field{} : Field::string(message));
+    ok[i] = message.empty();
+    return message.empty();
+  });
+  names.insert(names.begin(), "run");
+  names.push_back("error");
+  if (!put(format_rows(names, rows, a.receive.json))) {
+    std::fprintf(stderr, "trace_video: cannot write standard output: %s\n", std::strerror(errno));
+    return 1;
+  }
+  for (bool good : ok)
+    if (!good) return 1;
+  return 0;
+}
+
 }  // namespace
 
 int video_command(int argc, char** argv) {
   std::string first = argc > 1 ? argv[1] : "";
-  if (argc == 2 && first == "--help") return put(kUsage) ? 0 : 1;
-  if (argc == 2 && first == "--version")
-    return put("trace_video " TRACE_ALIGN_VERSION "\n") ? 0 : 1;
+  if (argc == 2 && (first == "--help" || first == "--version")) {
+    if (put(first == "--help" ? kUsage : "trace_video " TRACE_ALIGN_VERSION "\n")) return 0;
+    std::fprintf(stderr, "trace_video: cannot write standard output: %s\n", std::strerror(errno));
+    return 1;
+  }
   if (first != "send" && first != "receive")
     return usage_error(first.empty() ? "give a subcommand: send or receive"
                                      : "unknown subcommand " + first + " (send or receive)");
@@ -164,6 +230,8 @@ int video_command(int argc, char** argv) {
   if (!problem.empty()) std::fprintf(stderr, "trace_video: %s\n", problem.c_str());
   RunState state("trace_video", one_thread_chosen());
   std::string message, summary;
+  if (!sending && !a.runs.empty()) return receive_runs(a);
+  if (!sending && a.jobs != 0) return usage_error("-j goes with --runs");
   if (sending) {
     if (a.paths.size() != 2) return usage_error("send takes VIDEO OUTDIR");
     message =
@@ -171,8 +239,10 @@ int video_command(int argc, char** argv) {
   } else {
     if (a.paths.size() != 5) return usage_error("receive takes VIDEO SD0 SD1 SD2 RD");
     std::string traces[4] = {a.paths[1], a.paths[2], a.paths[3], a.paths[4]};
-    message = failure_message_of(
-        state.program, [&] { summary = run_receive(state, a.receive, a.paths[0], traces); });
+    message = failure_message_of(state.program, [&] {
+      summary = format_summary(run_receive(state, a.receive, a.paths[0], traces), a.receive.csv,
+                               a.receive.json);
+    });
   }
   if (!message.empty()) {
     std::fprintf(stderr, "%s\n", state.failure_text(message).c_str());

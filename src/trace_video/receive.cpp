@@ -88,26 +88,6 @@ void put(OutFile& out, const std::string& text) {
   }
 }
 
-std::string format_summary(const ReceiveSummary& s, const QualitySummary* q, bool csv, bool json) {
-  std::vector<std::string> names = summary_names();
-  std::vector<Field> fields = summary_fields(s);
-  if (q != nullptr) {
-    const std::vector<std::string>& more = quality_names();
-    names.insert(names.end(), more.begin(), more.end());
-    std::vector<Field> values = quality_fields(*q);
-    fields.insert(fields.end(), values.begin(), values.end());
-  }
-  if (csv) return csv_header(names) + csv_row(fields);
-  if (json) return json_object(names, fields) + "\n";
-  size_t width = 0;
-  for (const std::string& n : names) width = std::max(width, n.size());
-  std::string out;
-  for (size_t i = 0; i < names.size(); ++i)
-    out += names[i] + ":" + std::string(width + 2 - names[i].size(), ' ') +
-           fields[i].text.value_or("n/a") + "\n";
-  return out;
-}
-
 // Decodes what was received and the reference, and measures slot by slot
 // in display order (VIDEO's frames by presentation time). The pictures
 // held are the decoders' own and a few queued: a fixed number, whatever
@@ -322,8 +302,26 @@ ReceiveSummary FrameJudge::finish(std::vector<int32_t>* unknown, size_t named) {
   return summary_;
 }
 
-std::string run_receive(RunState& run, const ReceiveOptions& options, const std::string& video,
-                        const std::string (&traces)[4]) {
+std::vector<std::string> result_names(bool decode) {
+  std::vector<std::string> names = summary_names();
+  if (decode) names.insert(names.end(), quality_names().begin(), quality_names().end());
+  return names;
+}
+
+std::string format_summary(const ReceiveResult& r, bool csv, bool json) {
+  if (csv) return csv_header(r.names) + csv_row(r.fields);
+  if (json) return json_object(r.names, r.fields) + "\n";
+  size_t width = 0;
+  for (const std::string& n : r.names) width = std::max(width, n.size());
+  std::string out;
+  for (size_t i = 0; i < r.names.size(); ++i)
+    out += r.names[i] + ":" + std::string(width + 2 - r.names[i].size(), ' ') +
+           r.fields[i].text.value_or("n/a") + "\n";
+  return out;
+}
+
+ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const std::string& video,
+                          const std::string (&traces)[4]) {
   std::vector<FrameRow> rows;
   double first_arrival = 0;
   {
@@ -394,5 +392,10 @@ std::string run_receive(RunState& run, const ReceiveOptions& options, const std:
     std::fprintf(stderr, "%s\n", note.c_str());
   }
   if (size_note) std::fprintf(stderr, "%s\n", size_note->c_str());
-  return format_summary(summary, options.decode ? &quality : nullptr, options.csv, options.json);
+  ReceiveResult result{result_names(options.decode), summary_fields(summary)};
+  if (options.decode) {
+    std::vector<Field> more = quality_fields(quality);
+    result.fields.insert(result.fields.end(), more.begin(), more.end());
+  }
+  return result;
 }

@@ -81,10 +81,19 @@ struct ReceiveOptions {
   std::string yuv;        // --yuv: the displayed frames as YUV4MPEG2
 };
 
+// A run's summary: its keys and values, in output order.
+struct ReceiveResult {
+  std::vector<std::string> names;
+  std::vector<Field> fields;
+};
+// The keys of a summary, with the quality figures or without.
+std::vector<std::string> result_names(bool decode);
+
 // Judges every frame of video by the four traces; writes --out and
 // --frames when asked; unless --no-decode, decodes what was received and
-// measures it against the reference slot by slot (quality.h). Returns the
-// summary as text, CSV or JSON. Notes go to standard error. Fails with the
-// first problem's message.
-std::string run_receive(RunState& run, const ReceiveOptions& options, const std::string& video,
-                        const std::string (&traces)[4]);
+// measures it against the reference slot by slot (quality.h). Notes go to
+// standard error. Fails with the first problem's message.
+ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const std::string& video,
+                          const std::string (&traces)[4]);
+// The summary as aligned text, a CSV header and row, or a JSON object.
+std::string format_summary(const ReceiveResult& result, bool csv, bool json);

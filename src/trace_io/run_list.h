@@ -1,0 +1,28 @@
+// A study's runs: the list file naming each run's four traces, and the
+// runs of a list on several threads. Shared by the commands that sweep.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A run of a list: its name and its four trace paths.
+struct RunLine {
+  int64_t line = 0;  // in the list
+  std::string name;
+  std::string paths[4];  // SD0 SD1 SD2 RD
+};
+
+// The runs of a list file: one "name,sd0,sd1,sd2,rd" line each, paths
+// relative to the list's folder; "#" lines and blank lines skipped, and a
+// byte-order mark; read as traces are (compressed, piped). Fails
+// (RunFailure) on a line that is not such a line or too long, naming the
+// list and line.
+std::vector<RunLine> read_run_list(const std::string& list_path);
+
+// Runs run(i) for i in [0, count) on `jobs` threads (one when
+// TRACE_ALIGN_THREADS=1), handing them out in order; run returns false for
+// a run that failed. With progress, one line on standard error is kept up
+// to date.
+void run_each(size_t count, int jobs, bool progress, const std::function<bool(size_t)>& run);
