@@ -43,7 +43,7 @@ Outcome side_by_side(const RunState& run, const Half& first, const Half& second)
 // Throws the failure, if any, as it stands.
 void rethrow(const Outcome& failure);
 
-class InputFile;
+struct InputFile;
 
 // Loading the inputs in two halves side by side, so that what a run does
 // under a memory limit never depends on the thread choice: where two

@@ -12,6 +12,7 @@ extern "C" {
 
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include "trace_io/failure.h"
 #include "trace_video/video_file.h"
@@ -53,6 +54,78 @@ void Decoder::send(const AVPacket* packet, const std::function<void(FramePtr, in
     int64_t pts = frame->best_effort_timestamp;
     got(std::move(frame), pts);
   }
+}
+
+FrameSource::FrameSource(const std::string& path, bool one_thread)
+    : path_(path), reader_(path, std::nullopt), decoder_(path, reader_.stream(), one_thread) {
+  if (one_thread) return;
+  try {
+    thread_ = std::thread(&FrameSource::produce, this);
+  } catch (const std::system_error&) {
+    // No thread to spare: decoded on the caller's thread as it asks.
+  }
+}
+
+FrameSource::~FrameSource() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+bool FrameSource::decode_packet(std::deque<FramePtr>& into) {
+  auto keep = [&](FramePtr frame, int64_t) { into.push_back(std::move(frame)); };
+  VideoFrame frame;
+  if (reader_.next(frame)) {
+    decoder_.send(reader_.packet(), keep);
+    return false;
+  }
+  decoder_.send(nullptr, keep);
+  return true;
+}
+
+void FrameSource::produce() {
+  for (bool end = false; !end;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return stop_ || queue_.size() < kAhead; });
+      if (stop_) return;
+    }
+    // The reader and decoder are this thread's alone; what they give is
+    // handed over under the lock.
+    std::deque<FramePtr> frames;
+    bool ended = false;
+    std::optional<RunFailure> failure =
+        failure_of("trace_video", [&] { ended = decode_packet(frames); });
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (FramePtr& f : frames) queue_.push_back(std::move(f));
+    if (failure) failure_ = failure;
+    end = ended || failure.has_value();
+    done_ = end;
+    changed_.notify_all();
+  }
+}
+
+FramePtr FrameSource::next() {
+  if (!thread_.joinable()) {
+    while (queue_.empty() && !done_) done_ = decode_packet(queue_);
+  } else {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return !queue_.empty() || done_; });
+    if (queue_.empty() && failure_) throw *failure_;
+    if (queue_.empty()) return nullptr;
+    FramePtr frame = std::move(queue_.front());
+    queue_.pop_front();
+    changed_.notify_all();
+    return frame;
+  }
+  if (queue_.empty()) return nullptr;
+  FramePtr frame = std::move(queue_.front());
+  queue_.pop_front();
+  return frame;
 }
 
 namespace {

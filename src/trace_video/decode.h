@@ -3,12 +3,19 @@
 // with one owner each (FramePtr).
 #pragma once
 
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
+#include "trace_io/failure.h"
 #include "trace_io/files.h"
 #include "trace_video/quality.h"
+#include "trace_video/video_file.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -37,6 +44,34 @@ class Decoder {
   std::string path_;
   AVCodecContext* codec_ = nullptr;
   AVFrame* frame_ = nullptr;
+};
+
+// The decoded frames of a file's first video stream, in output order:
+// decoded ahead on a thread of its own, at most kAhead frames ahead, unless
+// one_thread. Each frame is handed out once.
+class FrameSource {
+ public:
+  static constexpr size_t kAhead = 4;
+  FrameSource(const std::string& path, bool one_thread);
+  ~FrameSource();  // stops the thread
+  FrameSource(const FrameSource&) = delete;
+  FrameSource& operator=(const FrameSource&) = delete;
+  // The next frame; null at the end. Fails as the decoding failed.
+  FramePtr next();
+
+ private:
+  // Decodes the next packet's frames into `into`; true at the end.
+  bool decode_packet(std::deque<FramePtr>& into);
+  void produce();                                  // the decoding thread
+  std::string path_;
+  VideoReader reader_;
+  Decoder decoder_;
+  std::mutex mutex_;  // guards what follows, while the thread runs
+  std::condition_variable changed_;
+  std::deque<FramePtr> queue_;
+  bool done_ = false, stop_ = false;
+  std::optional<RunFailure> failure_;
+  std::thread thread_;  // not joinable: decoded on the caller's thread
 };
 
 // The planes of an 8-bit planar YUV frame (4:2:0, 4:2:2 or 4:4:4); fails

@@ -106,32 +106,24 @@ QualitySummary measure(RunState& run, const ReceiveOptions& options, const std::
                    [&](int32_t a, int32_t b) { return judged[a].frame.pts < judged[b].frame.pts; });
   const std::string& ref_path = options.reference.empty() ? video : options.reference;
   VideoReader received(video, options.fps);
-  VideoReader reference(ref_path, std::nullopt);
   Decoder got(video, received.stream(), run.one_thread);
-  Decoder ref(ref_path, reference.stream(), run.one_thread);
   std::unique_ptr<Y4mWriter> yuv;
   if (!options.yuv.empty()) {
     run.claim_output(options.yuv);
     const AVRational rate = received.stream()->avg_frame_rate;
     yuv = std::make_unique<Y4mWriter>(run, options.yuv, rate.num, rate.den);
   }
+  // The reference is decoded ahead on a thread of its own (unless the
+  // run keeps to one), beside the received stream's decoding here.
+  FrameSource reference(ref_path, run.one_thread);
   std::deque<FramePtr> got_queue, ref_queue;
-  bool ref_done = false;
-  auto queue_ref = [&](FramePtr frame, int64_t) { ref_queue.push_back(std::move(frame)); };
   SlotPlacer placer;
   FramePtr shown;
   size_t slot = 0;
   QualitySummary quality;
   auto pull_reference = [&] {
-    VideoFrame frame;
-    while (ref_queue.empty() && !ref_done) {
-      if (reference.next(frame)) {
-        ref.send(reference.packet(), queue_ref);
-      } else {
-        ref.send(nullptr, queue_ref);
-        ref_done = true;
-      }
-    }
+    if (!ref_queue.empty()) return;
+    if (FramePtr frame = reference.next()) ref_queue.push_back(std::move(frame));
   };
   auto advance = [&] {
     for (; slot < n; ++slot) {
