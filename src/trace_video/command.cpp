@@ -184,7 +184,7 @@ int receive_runs(const Arguments& a) {
   bool one_thread = jobs > 1 || one_thread_chosen();
   std::vector<std::string> names = result_names(a.receive.decode);
   std::vector<std::vector<Field>> rows(runs.size());
-  std::vector<bool> ok(runs.size());
+  std::vector<uint8_t> ok(runs.size());  // bytes: runs on other threads write their own
   run_each(runs.size(), jobs, isatty(2) == 1, [&](size_t i) {
     RunState state("trace_video", one_thread);
     ReceiveResult result;
@@ -206,7 +206,7 @@ int receive_runs(const Arguments& a) {
     std::fprintf(stderr, "trace_video: cannot write standard output: %s\n", std::strerror(errno));
     return 1;
   }
-  for (bool good : ok)
+  for (uint8_t good : ok)
     if (!good) return 1;
   return 0;
 }
