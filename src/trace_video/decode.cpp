@@ -57,7 +57,7 @@ void Decoder::send(const AVPacket* packet, const std::function<void(FramePtr, in
 }
 
 FrameSource::FrameSource(const std::string& path, bool one_thread)
-    : path_(path), reader_(path, std::nullopt), decoder_(path, reader_.stream(), one_thread) {
+    : reader_(path, std::nullopt), decoder_(path, reader_.stream(), one_thread) {
   if (one_thread) return;
   try {
     thread_ = std::thread(&FrameSource::produce, this);

@@ -63,7 +63,6 @@ class FrameSource {
   // Decodes the next packet's frames into `into`; true at the end.
   bool decode_packet(std::deque<FramePtr>& into);
   void produce();                                  // the decoding thread
-  std::string path_;
   VideoReader reader_;
   Decoder decoder_;
   std::mutex mutex_;  // guards what follows, while the thread runs
