@@ -271,7 +271,7 @@ TEST_F(TraceVideoTest, MessagesAndExitStatus) {
     std::string starts;
   } cases[] = {
       {{}, 2, "trace_video: give a subcommand: send or receive\nusage:"},
-      {{"play"}, 2, "trace_video: unknown subcommand play (send or receive)\n"},
+      {{"play"}, 2, "trace_video: unknown subcommand play (send, receive or merge)\n"},
       {{"send", "--mtu", "0", "v", "o"}, 2, "trace_video: --mtu needs a number of at least 1\n"},
       {{"send", "--sources", "4", "v", "o"}, 2, "trace_video: --sources needs 1, 2 or 3\n"},
       {{"send", "v"}, 2, "trace_video: send takes VIDEO OUTDIR\n"},

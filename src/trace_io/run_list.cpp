@@ -86,6 +86,7 @@ std::vector<RunLine> read_run_list(const std::string& list_path) {
     RunLine run;
     run.line = number;
     run.name = fields[0];
+    run.written = line;
     for (int i = 0; i < 4; ++i)
       run.paths[i] = fields[i + 1][0] == '/' ? fields[i + 1] : folder + fields[i + 1];
     runs.push_back(run);

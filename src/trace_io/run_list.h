@@ -12,6 +12,7 @@ struct RunLine {
   int64_t line = 0;  // in the list
   std::string name;
   std::string paths[4];  // SD0 SD1 SD2 RD
+  std::string written;   // the line as in the list, paths unresolved
 };
 
 // The runs of a list file: one "name,sd0,sd1,sd2,rd" line each, paths

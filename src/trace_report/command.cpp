@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "trace_io/failure.h"
 #include "trace_io/runner.h"
+#include "trace_io/shares.h"
 #include "trace_io/table_output.h"
 #include "trace_report/report_output.h"
 #include "trace_report/runs.h"
@@ -20,7 +22,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: trace_report [--csv | --json] [--frames FILE] SD0 SD1 SD2 RD\n"
-    "       trace_report --runs LIST [-j N] [--csv | --json]\n"
+    "       trace_report --runs LIST [-j N] [--shard K/N] [--csv | --json]\n"
+    "       trace_report --merge SHARE...\n"
     "Packet and frame loss, frame delay and its percentiles, jitter and received\n"
     "bitrate of a transmission, from the four traces trace_align reads (text,\n"
     "gzip, zstd or xz; files or pipes).\n"
@@ -31,6 +34,10 @@ constexpr const char* kUsage =
     "  --runs LIST    one row per run of LIST, a CSV file of name,sd0,sd1,sd2,rd\n"
     "                 lines (paths relative to LIST's folder); CSV unless --json\n"
     "  -j N           runs on N threads, 1 to 4096 (default: the number of cores)\n"
+    "  --shard K/N    only the K-th of N blocks of LIST's runs (K from 0), as a\n"
+    "                 share for --merge\n"
+    "  --merge        the shares' outputs as the whole sweep's, in shard order;\n"
+    "                 refuses a share missing, repeated, cut or of another sweep\n"
     "\n"
     "Exit status: 0 on success, 1 when an input or a run is bad, 2 on a usage error.\n"
     "Full description: man trace_report\n";
@@ -61,6 +68,8 @@ int report_command(int argc, char** argv) {
   bool styled = false;
   std::string frames_path, list_path;
   int jobs = 0;
+  std::optional<Shard> shard;
+  bool merging = false;
   std::vector<std::string> paths;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -83,6 +92,15 @@ int report_command(int argc, char** argv) {
       const char* v = value();
       if (v == nullptr || *v == '\0') return usage_error("--runs needs a file name");
       list_path = v;
+    } else if (arg == "--shard") {
+      const char* v = value();
+      if (v == nullptr) return usage_error("--shard needs K/N");
+      shard = parse_shard(v);
+      if (!shard)
+        return usage_error(std::string("--shard needs K/N, whole numbers with 0 <= K < N <= ") +
+                           std::to_string(kMaxShards) + ", not " + v);
+    } else if (arg == "--merge") {
+      merging = true;
     } else if (arg == "-j") {
       const char* v = value();
       char* end = nullptr;
@@ -101,16 +119,24 @@ int report_command(int argc, char** argv) {
 
   std::string problem = threads_setting_problem();
   if (!problem.empty()) std::fprintf(stderr, "trace_report: %s\n", problem.c_str());
+  if (merging) {
+    if (styled || !frames_path.empty() || !list_path.empty() || jobs != 0 || shard)
+      return usage_error("--merge takes share files alone");
+    if (paths.empty()) return usage_error("--merge needs the shares' files");
+    return merge_command("trace_report", paths);
+  }
+  if (shard && list_path.empty()) return usage_error("--shard goes with --runs");
   if (!list_path.empty()) {
     if (!paths.empty() || !frames_path.empty())
       return usage_error("--runs takes no traces and no --frames");
-    std::vector<RunLine> runs;
+    std::vector<RunLine> list;
     std::string failed =
-        failure_message_of("trace_report", [&] { runs = read_run_list(list_path); });
+        failure_message_of("trace_report", [&] { list = read_run_list(list_path); });
     if (!failed.empty()) {
       std::fprintf(stderr, "%s\n", failed.c_str());
       return 1;
     }
+    std::vector<RunLine> runs = runs_of(list, shard);
     if (style == Style::kJson)
       for (const RunLine& run : runs)
         if (!is_utf8(run.name))
@@ -120,11 +146,15 @@ int report_command(int argc, char** argv) {
                            .c_str());
     if (jobs == 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::vector<RunOutcome> outcomes = report_runs(runs, jobs, one_thread_chosen(), isatty(2) == 1);
-    if (!put(format_runs(runs, outcomes, style == Style::kJson ? Style::kJson : Style::kCsv)))
-      return write_failed("standard output");
-    for (const RunOutcome& o : outcomes)
-      if (!o.error.empty()) return 1;
-    return 0;
+    size_t bad = 0;
+    for (const RunOutcome& o : outcomes) bad += !o.error.empty();
+    std::string text = format_runs(runs, outcomes, style == Style::kJson ? Style::kJson : Style::kCsv);
+    if (shard)
+      text = share_text({"trace_report", *shard, list.size(), bad, sweep_fingerprint(list, ""),
+                         style == Style::kJson},
+                        text);
+    if (!put(text)) return write_failed("standard output");
+    return bad == 0 ? 0 : 1;
   }
 
   if (paths.size() != 4) return usage_error("give four traces: SD0 SD1 SD2 RD");

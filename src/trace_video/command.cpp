@@ -16,6 +16,7 @@
 #include "trace_io/failure.h"
 #include "trace_io/run_list.h"
 #include "trace_io/runner.h"
+#include "trace_io/shares.h"
 #include "trace_io/table_output.h"
 #include "trace_video/receive.h"
 #include "trace_video/send.h"
@@ -25,7 +26,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: trace_video send [--mtu BYTES] [--sources N] [--start S] [--gap S] [--fps RATE]\n"
     "                        VIDEO OUTDIR\n"
-    "       trace_video receive --runs LIST [-j N] [options] VIDEO\n"
+    "       trace_video receive --runs LIST [-j N] [--shard K/N] [options] VIDEO\n"
+    "       trace_video merge SHARE...\n"
     "       trace_video receive [--playout-delay S] [--out FILE] [--frames FILE]\n"
     "                        [--yuv FILE] [--reference FILE] [--no-decode]\n"
     "                        [--csv | --json] [--fps RATE] VIDEO SD0 SD1 SD2 RD\n"
@@ -51,6 +53,9 @@ constexpr const char* kUsage =
     "  --runs LIST     one row per run of LIST (name,sd0,sd1,sd2,rd lines, as for\n"
     "                  trace_report --runs), against VIDEO; CSV unless --json\n"
     "  -j N            runs on N threads (default: the number of cores)\n"
+    "  --shard K/N     only the K-th of N blocks of LIST's runs (K from 0)\n"
+    "merge: the shares' outputs as the whole sweep's, in shard order; refuses a\n"
+    "share missing, repeated, cut or of another sweep.\n"
     "\n"
     "Exit status: 0 on success, 1 when an input is bad, 2 on a usage error.\n"
     "Full description: man trace_video\n";
@@ -79,6 +84,7 @@ struct Arguments {
   std::vector<std::string> paths;
   std::string runs;   // --runs LIST
   int jobs = 0;       // -j N
+  std::optional<Shard> shard;  // --shard K/N
   std::string error;  // a usage error, when not empty
 };
 
@@ -143,6 +149,13 @@ Arguments parse(int argc, char** argv, bool sending) {
       a.receive.decode = false;
     } else if (!sending && arg == "--runs") {
       needs_file(a.runs);
+    } else if (!sending && arg == "--shard") {
+      if (v != nullptr) a.shard = parse_shard(v);
+      if (!a.shard)
+        a.error = v == nullptr ? "--shard needs K/N"
+                               : std::string("--shard needs K/N, whole numbers with 0 <= K < N <= ") +
+                                     std::to_string(kMaxShards) + ", not " + v;
+      ++i;
     } else if (!sending && arg == "-j") {
       if (needs_number(1, false)) {
         if (number != std::floor(number) || number > 4096) a.error = "-j takes 1 to 4096 threads";
@@ -165,6 +178,14 @@ Arguments parse(int argc, char** argv, bool sending) {
   return a;
 }
 
+// The options that change a sweep's rows, for telling sweeps apart. Not
+// VIDEO's path: hosts may mount the same video at other places.
+std::string sweep_settings(const ReceiveOptions& o) {
+  return "playout-delay=" + (o.playout_delay ? number_text(*o.playout_delay) : "") +
+         " fps=" + (o.fps ? number_text(*o.fps) : "") + " decode=" + (o.decode ? "1" : "0") +
+         " reference=" + (o.reference.empty() ? "0" : "1");
+}
+
 // receive --runs LIST VIDEO: every run of the list against the one video,
 // a row each in the list's order (CSV, or JSON with --json), first column
 // run, last column error; a bad run does not stop the others.
@@ -172,12 +193,13 @@ int receive_runs(const Arguments& a) {
   if (a.paths.size() != 1) return usage_error("receive --runs takes VIDEO alone");
   if (!a.receive.out.empty() || !a.receive.frames.empty() || !a.receive.yuv.empty())
     return usage_error("--runs takes no --out, --frames or --yuv");
-  std::vector<RunLine> runs;
-  std::string failed = failure_message_of("trace_video", [&] { runs = read_run_list(a.runs); });
+  std::vector<RunLine> list;
+  std::string failed = failure_message_of("trace_video", [&] { list = read_run_list(a.runs); });
   if (!failed.empty()) {
     std::fprintf(stderr, "%s\n", failed.c_str());
     return 1;
   }
+  std::vector<RunLine> runs = runs_of(list, a.shard);
   int jobs =
       a.jobs > 0 ? a.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   // Runs side by side keep their decoders to one thread each.
@@ -202,13 +224,18 @@ int receive_runs(const Arguments& a) {
   });
   names.insert(names.begin(), "run");
   names.push_back("error");
-  if (!put(format_rows(names, rows, a.receive.json))) {
+  size_t bad = 0;
+  for (uint8_t good : ok) bad += !good;
+  std::string text = format_rows(names, rows, a.receive.json);
+  if (a.shard)
+    text = share_text({"trace_video", *a.shard, list.size(), bad,
+                       sweep_fingerprint(list, sweep_settings(a.receive)), a.receive.json},
+                      text);
+  if (!put(text)) {
     std::fprintf(stderr, "trace_video: cannot write standard output: %s\n", std::strerror(errno));
     return 1;
   }
-  for (uint8_t good : ok)
-    if (!good) return 1;
-  return 0;
+  return bad == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -220,9 +247,16 @@ int video_command(int argc, char** argv) {
     std::fprintf(stderr, "trace_video: cannot write standard output: %s\n", std::strerror(errno));
     return 1;
   }
+  if (first == "merge") {
+    std::vector<std::string> shares(argv + 2, argv + argc);
+    for (const std::string& arg : shares)
+      if (arg.size() > 1 && arg[0] == '-') return usage_error("merge takes share files alone");
+    if (shares.empty()) return usage_error("merge needs the shares' files");
+    return merge_command("trace_video", shares);
+  }
   if (first != "send" && first != "receive")
-    return usage_error(first.empty() ? "give a subcommand: send or receive"
-                                     : "unknown subcommand " + first + " (send or receive)");
+    return usage_error(first.empty() ? "give a subcommand: send, receive or merge"
+                                     : "unknown subcommand " + first + " (send, receive or merge)");
   bool sending = first == "send";
   Arguments a = parse(argc, argv, sending);
   if (!a.error.empty()) return usage_error(a.error);
@@ -232,6 +266,7 @@ int video_command(int argc, char** argv) {
   std::string message, summary;
   if (!sending && !a.runs.empty()) return receive_runs(a);
   if (!sending && a.jobs != 0) return usage_error("-j goes with --runs");
+  if (a.shard) return usage_error("--shard goes with --runs");
   if (sending) {
     if (a.paths.size() != 2) return usage_error("send takes VIDEO OUTDIR");
     message =

@@ -1,0 +1,280 @@
+// Shares of a sweep and their merge.
+
+#include "trace_io/shares.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "trace_io/failure.h"
+#include "trace_io/files.h"
+
+namespace {
+
+constexpr std::string_view kHeaderStart = "#share ";
+// The missing shares named one by one; the rest are counted.
+constexpr size_t kMissingNamed = 10;
+
+// text as a whole number in [0, limit]; nothing otherwise.
+std::optional<uint64_t> whole_number(std::string_view text, uint64_t limit) {
+  uint64_t value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > limit) return {};
+  return value;
+}
+
+std::string share_name(Shard shard) {
+  return "share " + std::to_string(shard.index) + " of " + std::to_string(shard.count);
+}
+
+// A share file as read: its header's values and the bytes after it.
+struct ShareFile {
+  std::string path;
+  std::string program;
+  Shard shard;
+  uint64_t first = 0, runs = 0, total = 0, failed = 0, sweep = 0, bytes = 0;
+  bool json = false;
+  std::string body;
+  // Same sweep: the merge may put the two together.
+  bool same_sweep(const ShareFile& other) const {
+    return program == other.program && shard.count == other.shard.count &&
+           total == other.total && sweep == other.sweep && json == other.json;
+  }
+};
+
+// The header line's values into share; false when it is no share header.
+bool parse_header(std::string_view line, ShareFile& share) {
+  if (line.substr(0, kHeaderStart.size()) != kHeaderStart) return false;
+  line.remove_prefix(kHeaderStart.size());
+  std::map<std::string_view, std::string_view> values;
+  while (!line.empty()) {
+    size_t space = line.find(' ');
+    std::string_view token = line.substr(0, space);
+    size_t equals = token.find('=');
+    if (equals == std::string_view::npos || !values.emplace(token.substr(0, equals),
+                                                            token.substr(equals + 1)).second)
+      return false;
+    line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
+  }
+  auto value = [&](std::string_view key) {
+    auto it = values.find(key);
+    return it == values.end() ? std::string_view() : it->second;
+  };
+  std::optional<Shard> shard = parse_shard(value("shard"));
+  std::optional<uint64_t> first = whole_number(value("first"), UINT64_MAX),
+                          runs = whole_number(value("runs"), UINT64_MAX),
+                          total = whole_number(value("total"), UINT64_MAX),
+                          failed = whole_number(value("failed"), UINT64_MAX),
+                          bytes = whole_number(value("bytes"), UINT64_MAX);
+  std::string_view sweep = value("sweep"), format = value("format");
+  if (values.size() != 9 || value("program").empty() || !shard || !first || !runs || !total ||
+      !failed || !bytes || sweep.size() != 16 || (format != "csv" && format != "json"))
+    return false;
+  auto [end, error] = std::from_chars(sweep.data(), sweep.data() + sweep.size(), share.sweep, 16);
+  if (error != std::errc() || end != sweep.data() + sweep.size()) return false;
+  share.program = value("program");
+  share.shard = *shard;
+  share.first = *first;
+  share.runs = *runs;
+  share.total = *total;
+  share.failed = *failed;
+  share.bytes = *bytes;
+  share.json = format == "json";
+  return true;
+}
+
+// The whole file (compressed or piped ones too); fails as inputs do.
+std::string read_whole(const std::string& path) {
+  InputFile in;
+  if (!in.open(path.c_str(), true)) fail("can't open file " + path);
+  std::string text;
+  char buf[1 << 16];
+  for (size_t got; (got = in.read(buf, sizeof buf)) > 0;) text.append(buf, got);
+  return text;
+}
+
+// The body's rows, framing taken off: for CSV what follows its header
+// line, for JSON the objects between "[\n" and "]\n". False when the body
+// is not rows of that format.
+bool body_rows(const ShareFile& share, std::string_view& header, std::string_view& rows) {
+  std::string_view body = share.body;
+  if (share.json) {
+    if (body.size() < 4 || body.substr(0, 2) != "[\n" || body.substr(body.size() - 2) != "]\n")
+      return false;
+    rows = body.substr(2, body.size() - 4);
+    return rows.empty() || rows.back() == '\n';
+  }
+  size_t nl = body.find('\n');
+  if (nl == std::string_view::npos || body.back() != '\n') return false;
+  header = body.substr(0, nl + 1);
+  rows = body.substr(nl + 1);
+  return true;
+}
+
+}  // namespace
+
+std::optional<Shard> parse_shard(std::string_view text) {
+  size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return {};
+  std::optional<uint64_t> index = whole_number(text.substr(0, slash), kMaxShards),
+                          count = whole_number(text.substr(slash + 1), kMaxShards);
+  if (!index || !count || *index >= *count) return {};
+  return Shard{static_cast<int64_t>(*index), static_cast<int64_t>(*count)};
+}
+
+ShardRuns shard_runs(size_t total, Shard shard) {
+  // Floors of K*total/N: blocks differ by at most one run, in list order.
+  auto start = [&](int64_t k) {
+    return static_cast<size_t>(static_cast<unsigned __int128>(total) * static_cast<uint64_t>(k) /
+                               static_cast<uint64_t>(shard.count));
+  };
+  size_t first = start(shard.index);
+  return {first, start(shard.index + 1) - first};
+}
+
+uint64_t sweep_fingerprint(const std::vector<RunLine>& runs, std::string_view settings) {
+  // FNV-1a over the written lines and the settings, each ended by a zero
+  // byte: it tells sweeps apart, it guards against no adversary.
+  constexpr uint64_t kOffset = 0xcbf29ce484222325, kPrime = 0x100000001b3;
+  uint64_t hash = kOffset;
+  auto add = [&](std::string_view text) {
+    for (unsigned char c : text) hash = (hash ^ c) * kPrime;
+    hash = hash * kPrime;  // the zero byte
+  };
+  for (const RunLine& run : runs) add(run.written);
+  add(settings);
+  return hash;
+}
+
+std::string share_text(const ShareOutput& share, const std::string& body) {
+  ShardRuns runs = shard_runs(share.total, share.shard);
+  char sweep[17];
+  std::snprintf(sweep, sizeof sweep, "%016" PRIx64, share.sweep);
+  std::string header = std::string(kHeaderStart) + "program=" + std::string(share.program) +
+                       " shard=" + std::to_string(share.shard.index) + "/" +
+                       std::to_string(share.shard.count) + " first=" + std::to_string(runs.first) +
+                       " runs=" + std::to_string(runs.runs) + " total=" +
+                       std::to_string(share.total) + " failed=" + std::to_string(share.failed) +
+                       " sweep=" + sweep + " format=" + (share.json ? "json" : "csv") +
+                       " bytes=" + std::to_string(body.size()) + "\n";
+  return header + body;
+}
+
+MergedShares merge_shares(const std::vector<std::string>& paths) {
+  MergedShares merged;
+  auto problem = [&](std::string text) { merged.problems.push_back(std::move(text)); };
+  std::vector<ShareFile> shares;
+  for (const std::string& path : paths) {
+    ShareFile share;
+    share.path = path;
+    std::string text;
+    try {
+      text = read_whole(path);
+    } catch (const RunFailure& failure) {
+      problem(failure.message);
+      continue;
+    }
+    size_t nl = text.find('\n');
+    if (text.empty()) {
+      problem(path + ": empty: its share never finished");
+      continue;
+    }
+    if (nl == std::string::npos || !parse_header(std::string_view(text).substr(0, nl), share)) {
+      problem(path + ": not the output of a share (--shard K/N)");
+      continue;
+    }
+    share.body = text.substr(nl + 1);
+    std::string name = path + ": " + share_name(share.shard);
+    ShardRuns runs = shard_runs(share.total, share.shard);
+    std::string_view header, rows;
+    if (share.body.size() < share.bytes)
+      problem(name + " is cut: " + std::to_string(share.body.size()) + " of its " +
+              std::to_string(share.bytes) + " bytes");
+    else if (share.body.size() > share.bytes)
+      problem(name + " has " + std::to_string(share.body.size() - share.bytes) +
+              " bytes more than its header says");
+    else if (runs.first != share.first || runs.runs != share.runs || share.failed > share.runs ||
+             !body_rows(share, header, rows))
+      problem(name + " has been changed: its header and rows do not agree");
+    else
+      shares.push_back(std::move(share));
+  }
+  if (shares.empty()) {
+    if (merged.problems.empty()) problem("no share to merge");
+    return merged;
+  }
+
+  const ShareFile& model = shares.front();
+  std::vector<const ShareFile*> slots(static_cast<size_t>(model.shard.count), nullptr);
+  std::string_view model_header, rows;
+  body_rows(model, model_header, rows);
+  for (const ShareFile& share : shares) {
+    std::string name = share.path + ": " + share_name(share.shard);
+    std::string_view header;
+    body_rows(share, header, rows);
+    if (!share.same_sweep(model) || header != model_header) {
+      problem(name + " is of another sweep than " + model.path +
+              " (its command, list, options or format differ)");
+      continue;
+    }
+    const ShareFile*& slot = slots[static_cast<size_t>(share.shard.index)];
+    if (slot != nullptr)
+      problem(share_name(share.shard) + " given twice: " + slot->path + " and " + share.path);
+    else
+      slot = &share;
+  }
+  size_t missing = 0;
+  for (size_t k = 0; k < slots.size(); ++k) {
+    if (slots[k] != nullptr) continue;
+    if (++missing <= kMissingNamed)
+      problem(share_name({static_cast<int64_t>(k), model.shard.count}) + " missing");
+  }
+  if (missing > kMissingNamed)
+    problem("and " + std::to_string(missing - kMissingNamed) + " more of the " +
+            std::to_string(model.shard.count) + " shares missing");
+  if (!merged.problems.empty()) return merged;
+
+  // The one-machine framing around every share's rows, in shard order.
+  std::string out = model.json ? "[\n" : std::string(model_header);
+  bool any_rows = false;
+  for (const ShareFile* share : slots) {
+    std::string_view header;
+    body_rows(*share, header, rows);
+    merged.failed += share->failed;
+    if (rows.empty()) continue;
+    if (model.json && any_rows) {
+      out.pop_back();  // the previous share's last object gets its comma
+      out += ",\n";
+    }
+    out += rows;
+    any_rows = true;
+  }
+  if (model.json) out += "]\n";
+  merged.output = std::move(out);
+  return merged;
+}
+
+int merge_command(std::string_view program, const std::vector<std::string>& paths) {
+  MergedShares merged = merge_shares(paths);
+  for (const std::string& text : merged.problems)
+    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(),
+                 text.c_str());
+  if (!merged.problems.empty()) return 1;
+  if (std::fwrite(merged.output.data(), 1, merged.output.size(), stdout) != merged.output.size() ||
+      std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "%.*s: cannot write standard output: %s\n",
+                 static_cast<int>(program.size()), program.data(), std::strerror(errno));
+    return 1;
+  }
+  return merged.failed == 0 ? 0 : 1;
+}
+
+std::vector<RunLine> runs_of(const std::vector<RunLine>& runs, const std::optional<Shard>& shard) {
+  if (!shard) return runs;
+  ShardRuns mine = shard_runs(runs.size(), *shard);
+  return {runs.begin() + static_cast<ptrdiff_t>(mine.first),
+          runs.begin() + static_cast<ptrdiff_t>(mine.first + mine.runs)};
+}
