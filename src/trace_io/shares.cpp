@@ -259,14 +259,14 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
 
 int merge_command(std::string_view program, const std::vector<std::string>& paths) {
   MergedShares merged = merge_shares(paths);
+  std::string prefix = std::string(program) + ": ";
   for (const std::string& text : merged.problems)
-    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(),
-                 text.c_str());
+    std::fprintf(stderr, "%s%s\n", prefix.c_str(), text.c_str());
   if (!merged.problems.empty()) return 1;
   if (std::fwrite(merged.output.data(), 1, merged.output.size(), stdout) != merged.output.size() ||
       std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "%.*s: cannot write standard output: %s\n",
-                 static_cast<int>(program.size()), program.data(), std::strerror(errno));
+    std::fprintf(stderr, "%scannot write standard output: %s\n", prefix.c_str(),
+                 std::strerror(errno));
     return 1;
   }
   return merged.failed == 0 ? 0 : 1;

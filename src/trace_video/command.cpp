@@ -202,8 +202,10 @@ int receive_runs(const Arguments& a) {
   std::vector<RunLine> runs = runs_of(list, a.shard);
   int jobs =
       a.jobs > 0 ? a.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  // Runs side by side keep their decoders to one thread each.
-  bool one_thread = jobs > 1 || one_thread_chosen();
+  // Every run decodes on one thread, whatever -j: a damaged stream's
+  // concealment may depend on a decoder's threads, and a sweep's rows must
+  // not depend on the machine, -j or how the sweep was cut into shares.
+  bool one_thread = true;
   std::vector<std::string> names = result_names(a.receive.decode);
   std::vector<std::vector<Field>> rows(runs.size());
   std::vector<uint8_t> ok(runs.size());  // bytes: runs on other threads write their own
