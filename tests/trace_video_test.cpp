@@ -270,7 +270,15 @@ TEST_F(TraceVideoTest, MessagesAndExitStatus) {
     int status;
     std::string starts;
   } cases[] = {
-      {{}, 2, "trace_video: give a subcommand: send or receive\nusage:"},
+      {{}, 2, "trace_video: give a subcommand: send, receive or merge\nusage:"},
+      {{"merge"}, 2, "trace_video: merge needs the shares' files\n"},
+      {{"merge", "--json", "s"}, 2, "trace_video: merge takes share files alone\n"},
+      {{"receive", "--shard", "0/2", "v", "a", "b", "c", "d"},
+       2,
+       "trace_video: --shard goes with --runs\n"},
+      {{"receive", "--runs", "l", "--shard", "2/1", "v"},
+       2,
+       "trace_video: --shard needs K/N, whole numbers with 0 <= K < N <= 1000000, not 2/1\n"},
       {{"play"}, 2, "trace_video: unknown subcommand play (send, receive or merge)\n"},
       {{"send", "--mtu", "0", "v", "o"}, 2, "trace_video: --mtu needs a number of at least 1\n"},
       {{"send", "--sources", "4", "v", "o"}, 2, "trace_video: --sources needs 1, 2 or 3\n"},
@@ -507,6 +515,26 @@ TEST_F(TraceVideoTest, RunsOfAListAgainstOneVideo) {
   EXPECT_EQ("can't open file missing", all[2].back());
   EXPECT_EQ(
       2, VideoErr({"receive", "--runs", "list.csv", "--out", "x.mp4", kVideo + "clip.mp4"}).status);
+
+  // In two shares, on one thread each, merged: the same bytes and status.
+  // A share of another play-out delay is of another sweep.
+  for (const char* k : {"0", "1"}) {
+    RunResult share = Video({"receive", "--runs", "list.csv", "-j", "1", "--shard",
+                             std::string(k) + "/2", "--playout-delay", "0.1", kVideo + "clip.mp4"});
+    EXPECT_EQ(k[0] == '1' ? 1 : 0, share.status) << k;  // share 1 holds the broken run
+    WriteFile(std::string("share") + k, share.out);
+  }
+  RunResult merged = Video({"merge", "share1", "share0"});
+  EXPECT_EQ(1, merged.status);
+  EXPECT_EQ(runs.out, merged.out);
+  WriteFile("other", Video({"receive", "--runs", "list.csv", "--shard", "0/2", "--playout-delay",
+                            "0.2", kVideo + "clip.mp4"})
+                         .out);
+  RunResult mixed = VideoErr({"merge", "share1", "other"});
+  EXPECT_EQ(1, mixed.status);
+  EXPECT_NE(std::string::npos, mixed.out.find("trace_video: other: share 0 of 2 is of another sweep "
+                                              "than share1"))
+      << mixed.out;
 }
 
 }  // namespace
