@@ -66,7 +66,7 @@ class MergeTest : public ScratchTest {
   }
   // Writes share K of N of the rows as FILE share-K, in reverse order; the paths.
   std::vector<std::string> WriteShares(size_t count, int64_t shards, bool json,
-                                       uint64_t sweep = 7) {
+                                       uint64_t sweep = 7, const std::string& prefix = "share-") {
     std::vector<std::vector<Field>> rows = Rows(count);
     std::vector<std::string> paths;
     for (int64_t k = shards - 1; k >= 0; --k) {
@@ -75,7 +75,7 @@ class MergeTest : public ScratchTest {
                                            rows.begin() +
                                                static_cast<ptrdiff_t>(mine.first + mine.runs));
       size_t failed = mine.first <= 2 && 2 < mine.first + mine.runs ? 1 : 0;
-      std::string path = "share-" + std::to_string(k);
+      std::string path = prefix + std::to_string(k);
       WriteFile(path, share_text({"prog", {k, shards}, count, failed, sweep, json},
                                  format_rows(names, part, json)));
       paths.push_back(path);
@@ -121,11 +121,18 @@ TEST_F(MergeTest, EveryShareThatIsNotRightIsNamedAndNothingMerged) {
        },
        {"share-0: share 0 of 4 has been changed: its header and rows do not agree",
         "share 0 of 4 missing"}},
-      {"another sweep",
+      {"changed row",
        [](auto&) {
          std::string text = ReadFile("share-2");
-         text.replace(text.find("sweep=") + 6, 16, "00000000000000ff");
+         text[text.size() - 3] ^= 1;
          WriteFile("share-2", text);
+       },
+       {"share-2: share 2 of 4 has been changed: its header and rows do not agree",
+        "share 2 of 4 missing"}},
+      {"another sweep",
+       [this](auto&) {
+         WriteShares(9, 4, false, 8, "other-");
+         fs::rename("other-2", "share-2");
        },
        {"share-2: share 2 of 4 is of another sweep than share-3 (its command, list, options or "
         "format differ)",

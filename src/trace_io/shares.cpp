@@ -18,6 +18,43 @@ constexpr std::string_view kHeaderStart = "#share ";
 // The missing shares named one by one; the rest are counted.
 constexpr size_t kMissingNamed = 10;
 
+// FNV-1a, 64 bits: it tells sweeps apart and finds a changed share; it
+// guards against no adversary.
+class Fnv1a {
+ public:
+  void add(std::string_view text) {
+    for (unsigned char c : text) hash_ = (hash_ ^ c) * kPrime;
+  }
+  void add_end() { hash_ *= kPrime; }  // a zero byte: "ab","c" is not "a","bc"
+  uint64_t value() const { return hash_; }
+
+ private:
+  static constexpr uint64_t kPrime = 0x100000001b3;
+  uint64_t hash_ = 0xcbf29ce484222325;
+};
+
+std::string hex16(uint64_t value) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016" PRIx64, value);
+  return text;
+}
+
+// A hexadecimal fingerprint of 16 digits into value; false otherwise.
+bool parse_hex16(std::string_view text, uint64_t& value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  return text.size() == 16 && error == std::errc() && end == text.data() + text.size();
+}
+
+// The share's sum: of its header up to " sum=" and of its body, so that a
+// changed byte anywhere is found.
+uint64_t share_sum(std::string_view header_start, std::string_view body) {
+  Fnv1a sum;
+  sum.add(header_start);
+  sum.add_end();
+  sum.add(body);
+  return sum.value();
+}
+
 // text as a whole number in [0, limit]; nothing otherwise.
 std::optional<uint64_t> whole_number(std::string_view text, uint64_t limit) {
   uint64_t value = 0;
@@ -35,7 +72,8 @@ struct ShareFile {
   std::string path;
   std::string program;
   Shard shard;
-  uint64_t first = 0, runs = 0, total = 0, failed = 0, sweep = 0, bytes = 0;
+  uint64_t first = 0, runs = 0, total = 0, failed = 0, sweep = 0, bytes = 0, sum = 0;
+  std::string header_start;  // the header line up to " sum="
   bool json = false;
   std::string body;
   // Same sweep: the merge may put the two together.
@@ -48,6 +86,9 @@ struct ShareFile {
 // The header line's values into share; false when it is no share header.
 bool parse_header(std::string_view line, ShareFile& share) {
   if (line.substr(0, kHeaderStart.size()) != kHeaderStart) return false;
+  size_t sum_at = line.rfind(" sum=");
+  if (sum_at == std::string_view::npos) return false;
+  share.header_start = line.substr(0, sum_at);
   line.remove_prefix(kHeaderStart.size());
   std::map<std::string_view, std::string_view> values;
   while (!line.empty()) {
@@ -70,11 +111,10 @@ bool parse_header(std::string_view line, ShareFile& share) {
                           failed = whole_number(value("failed"), UINT64_MAX),
                           bytes = whole_number(value("bytes"), UINT64_MAX);
   std::string_view sweep = value("sweep"), format = value("format");
-  if (values.size() != 9 || value("program").empty() || !shard || !first || !runs || !total ||
-      !failed || !bytes || sweep.size() != 16 || (format != "csv" && format != "json"))
+  if (values.size() != 10 || value("program").empty() || !shard || !first || !runs || !total ||
+      !failed || !bytes || (format != "csv" && format != "json") ||
+      !parse_hex16(sweep, share.sweep) || !parse_hex16(value("sum"), share.sum))
     return false;
-  auto [end, error] = std::from_chars(sweep.data(), sweep.data() + sweep.size(), share.sweep, 16);
-  if (error != std::errc() || end != sweep.data() + sweep.size()) return false;
   share.program = value("program");
   share.shard = *shard;
   share.first = *first;
@@ -136,31 +176,25 @@ ShardRuns shard_runs(size_t total, Shard shard) {
 }
 
 uint64_t sweep_fingerprint(const std::vector<RunLine>& runs, std::string_view settings) {
-  // FNV-1a over the written lines and the settings, each ended by a zero
-  // byte: it tells sweeps apart, it guards against no adversary.
-  constexpr uint64_t kOffset = 0xcbf29ce484222325, kPrime = 0x100000001b3;
-  uint64_t hash = kOffset;
-  auto add = [&](std::string_view text) {
-    for (unsigned char c : text) hash = (hash ^ c) * kPrime;
-    hash = hash * kPrime;  // the zero byte
-  };
-  for (const RunLine& run : runs) add(run.written);
-  add(settings);
-  return hash;
+  Fnv1a hash;
+  for (const RunLine& run : runs) {
+    hash.add(run.written);
+    hash.add_end();
+  }
+  hash.add(settings);
+  return hash.value();
 }
 
 std::string share_text(const ShareOutput& share, const std::string& body) {
   ShardRuns runs = shard_runs(share.total, share.shard);
-  char sweep[17];
-  std::snprintf(sweep, sizeof sweep, "%016" PRIx64, share.sweep);
   std::string header = std::string(kHeaderStart) + "program=" + std::string(share.program) +
                        " shard=" + std::to_string(share.shard.index) + "/" +
                        std::to_string(share.shard.count) + " first=" + std::to_string(runs.first) +
                        " runs=" + std::to_string(runs.runs) + " total=" +
                        std::to_string(share.total) + " failed=" + std::to_string(share.failed) +
-                       " sweep=" + sweep + " format=" + (share.json ? "json" : "csv") +
-                       " bytes=" + std::to_string(body.size()) + "\n";
-  return header + body;
+                       " sweep=" + hex16(share.sweep) + " format=" + (share.json ? "json" : "csv") +
+                       " bytes=" + std::to_string(body.size());
+  return header + " sum=" + hex16(share_sum(header, body)) + "\n" + body;
 }
 
 MergedShares merge_shares(const std::vector<std::string>& paths) {
@@ -196,8 +230,8 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
     else if (share.body.size() > share.bytes)
       problem(name + " has " + std::to_string(share.body.size() - share.bytes) +
               " bytes more than its header says");
-    else if (runs.first != share.first || runs.runs != share.runs || share.failed > share.runs ||
-             !body_rows(share, header, rows))
+    else if (share_sum(share.header_start, share.body) != share.sum || runs.first != share.first ||
+             runs.runs != share.runs || share.failed > share.runs || !body_rows(share, header, rows))
       problem(name + " has been changed: its header and rows do not agree");
     else
       shares.push_back(std::move(share));

@@ -4,11 +4,12 @@
 // line, then exactly what the sweep's command prints for those runs alone:
 //
 //   #share program=trace_report shard=1/4 first=10 runs=10 total=40 failed=0
-//          sweep=8c1f0e2ad4b3a977 format=csv bytes=5123      (one line)
+//          sweep=8c1f0e2ad4b3a977 format=csv bytes=5123 sum=0d2f...   (one line)
 //
 // The header lets the merge prove that the shares are all there, once
-// each, uncut and of one sweep (the same list, options and format), and
-// then write the bytes the sweep prints on one machine.
+// each, uncut, unchanged (sum covers the header and the rows) and of one
+// sweep (the same list, options and format), and then write the bytes the
+// sweep prints on one machine.
 #pragma once
 
 #include <cstddef>
