@@ -1,10 +1,11 @@
 // Sweeps in shares: the blocks a share takes, and the merge, which must
 // give the one-machine bytes or name every share that is not right.
 
+#include "trace_io/shares.h"
+
 #include <algorithm>
 
 #include "test_support.h"
-#include "trace_io/shares.h"
 #include "trace_io/table_output.h"
 
 namespace {
@@ -36,11 +37,11 @@ TEST(ShardTest, OnlyWholeNumbersWithKBelowNAreAShard) {
     const char* text;
     int64_t index, count;  // count 0: refused
   } cases[] = {
-      {"0/1", 0, 1},   {"3/4", 3, 4},   {"999999/1000000", 999999, 1000000},
-      {"4/4", 0, 0},   {"0/0", 0, 0},   {"-1/4", 0, 0},
-      {"+1/4", 0, 0},  {"1/4x", 0, 0},  {" 1/4", 0, 0},
-      {"1", 0, 0},     {"", 0, 0},      {"1/1000001", 0, 0},
-      {"1.0/4", 0, 0}, {"1//4", 0, 0},  {"99999999999999999999/4", 0, 0},
+      {"0/1", 0, 1},   {"3/4", 3, 4},  {"999999/1000000", 999999, 1000000},
+      {"4/4", 0, 0},   {"0/0", 0, 0},  {"-1/4", 0, 0},
+      {"+1/4", 0, 0},  {"1/4x", 0, 0}, {" 1/4", 0, 0},
+      {"1", 0, 0},     {"", 0, 0},     {"1/1000001", 0, 0},
+      {"1.0/4", 0, 0}, {"1//4", 0, 0}, {"99999999999999999999/4", 0, 0},
   };
   for (const auto& c : cases) {
     std::optional<Shard> shard = parse_shard(c.text);
@@ -65,15 +66,15 @@ class MergeTest : public ScratchTest {
     return rows;
   }
   // Writes share K of N of the rows as FILE share-K, in reverse order; the paths.
-  std::vector<std::string> WriteShares(size_t count, int64_t shards, bool json,
-                                       uint64_t sweep = 7, const std::string& prefix = "share-") {
+  std::vector<std::string> WriteShares(size_t count, int64_t shards, bool json, uint64_t sweep = 7,
+                                       const std::string& prefix = "share-") {
     std::vector<std::vector<Field>> rows = Rows(count);
     std::vector<std::string> paths;
     for (int64_t k = shards - 1; k >= 0; --k) {
       ShardRuns mine = shard_runs(count, {k, shards});
-      std::vector<std::vector<Field>> part(rows.begin() + static_cast<ptrdiff_t>(mine.first),
-                                           rows.begin() +
-                                               static_cast<ptrdiff_t>(mine.first + mine.runs));
+      std::vector<std::vector<Field>> part(
+          rows.begin() + static_cast<ptrdiff_t>(mine.first),
+          rows.begin() + static_cast<ptrdiff_t>(mine.first + mine.runs));
       size_t failed = mine.first <= 2 && 2 < mine.first + mine.runs ? 1 : 0;
       std::string path = prefix + std::to_string(k);
       WriteFile(path, share_text({"prog", {k, shards}, count, failed, sweep, json},
@@ -105,7 +106,8 @@ TEST_F(MergeTest, EveryShareThatIsNotRightIsNamedAndNothingMerged) {
     std::vector<std::string> problems;
   } cases[] = {
       {"missing", [](auto& p) { p.erase(p.begin() + 1); }, {"share 2 of 4 missing"}},
-      {"repeated", [](auto& p) { p.push_back("share-1"); },
+      {"repeated",
+       [](auto& p) { p.push_back("share-1"); },
        {"share 1 of 4 given twice: share-1 and share-1"}},
       {"cut",
        [](auto&) { fs::resize_file("share-1", fs::file_size("share-1") - 58); },
@@ -137,11 +139,14 @@ TEST_F(MergeTest, EveryShareThatIsNotRightIsNamedAndNothingMerged) {
        {"share-2: share 2 of 4 is of another sweep than share-3 (its command, list, options or "
         "format differ)",
         "share 2 of 4 missing"}},
-      {"empty", [](auto&) { WriteFile("share-3", ""); },
+      {"empty",
+       [](auto&) { WriteFile("share-3", ""); },
        {"share-3: empty: its share never finished", "share 3 of 4 missing"}},
-      {"no share", [](auto&) { WriteFile("share-3", "run,value,error\n"); },
+      {"no share",
+       [](auto&) { WriteFile("share-3", "run,value,error\n"); },
        {"share-3: not the output of a share (--shard K/N)", "share 3 of 4 missing"}},
-      {"gone", [](auto&) { fs::remove("share-0"); },
+      {"gone",
+       [](auto&) { fs::remove("share-0"); },
        {"can't open file share-0", "share 0 of 4 missing"}},
   };
   for (const auto& c : cases) {

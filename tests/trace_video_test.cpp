@@ -532,8 +532,9 @@ TEST_F(TraceVideoTest, RunsOfAListAgainstOneVideo) {
                          .out);
   RunResult mixed = VideoErr({"merge", "share1", "other"});
   EXPECT_EQ(1, mixed.status);
-  EXPECT_NE(std::string::npos, mixed.out.find("trace_video: other: share 0 of 2 is of another sweep "
-                                              "than share1"))
+  EXPECT_NE(std::string::npos,
+            mixed.out.find("trace_video: other: share 0 of 2 is of another sweep "
+                           "than share1"))
       << mixed.out;
 }
 

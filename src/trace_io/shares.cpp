@@ -78,8 +78,8 @@ struct ShareFile {
   std::string body;
   // Same sweep: the merge may put the two together.
   bool same_sweep(const ShareFile& other) const {
-    return program == other.program && shard.count == other.shard.count &&
-           total == other.total && sweep == other.sweep && json == other.json;
+    return program == other.program && shard.count == other.shard.count && total == other.total &&
+           sweep == other.sweep && json == other.json;
   }
 };
 
@@ -95,8 +95,8 @@ bool parse_header(std::string_view line, ShareFile& share) {
     size_t space = line.find(' ');
     std::string_view token = line.substr(0, space);
     size_t equals = token.find('=');
-    if (equals == std::string_view::npos || !values.emplace(token.substr(0, equals),
-                                                            token.substr(equals + 1)).second)
+    if (equals == std::string_view::npos ||
+        !values.emplace(token.substr(0, equals), token.substr(equals + 1)).second)
       return false;
     line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
   }
@@ -187,13 +187,13 @@ uint64_t sweep_fingerprint(const std::vector<RunLine>& runs, std::string_view se
 
 std::string share_text(const ShareOutput& share, const std::string& body) {
   ShardRuns runs = shard_runs(share.total, share.shard);
-  std::string header = std::string(kHeaderStart) + "program=" + std::string(share.program) +
-                       " shard=" + std::to_string(share.shard.index) + "/" +
-                       std::to_string(share.shard.count) + " first=" + std::to_string(runs.first) +
-                       " runs=" + std::to_string(runs.runs) + " total=" +
-                       std::to_string(share.total) + " failed=" + std::to_string(share.failed) +
-                       " sweep=" + hex16(share.sweep) + " format=" + (share.json ? "json" : "csv") +
-                       " bytes=" + std::to_string(body.size());
+  std::string header =
+      std::string(kHeaderStart) + "program=" + std::string(share.program) +
+      " shard=" + std::to_string(share.shard.index) + "/" + std::to_string(share.shard.count) +
+      " first=" + std::to_string(runs.first) + " runs=" + std::to_string(runs.runs) +
+      " total=" + std::to_string(share.total) + " failed=" + std::to_string(share.failed) +
+      " sweep=" + hex16(share.sweep) + " format=" + (share.json ? "json" : "csv") +
+      " bytes=" + std::to_string(body.size());
   return header + " sum=" + hex16(share_sum(header, body)) + "\n" + body;
 }
 
@@ -231,7 +231,8 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
       problem(name + " has " + std::to_string(share.body.size() - share.bytes) +
               " bytes more than its header says");
     else if (share_sum(share.header_start, share.body) != share.sum || runs.first != share.first ||
-             runs.runs != share.runs || share.failed > share.runs || !body_rows(share, header, rows))
+             runs.runs != share.runs || share.failed > share.runs ||
+             !body_rows(share, header, rows))
       problem(name + " has been changed: its header and rows do not agree");
     else
       shares.push_back(std::move(share));

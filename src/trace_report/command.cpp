@@ -148,7 +148,8 @@ int report_command(int argc, char** argv) {
     std::vector<RunOutcome> outcomes = report_runs(runs, jobs, one_thread_chosen(), isatty(2) == 1);
     size_t bad = 0;
     for (const RunOutcome& o : outcomes) bad += !o.error.empty();
-    std::string text = format_runs(runs, outcomes, style == Style::kJson ? Style::kJson : Style::kCsv);
+    std::string text =
+        format_runs(runs, outcomes, style == Style::kJson ? Style::kJson : Style::kCsv);
     if (shard)
       text = share_text({"trace_report", *shard, list.size(), bad, sweep_fingerprint(list, ""),
                          style == Style::kJson},

@@ -82,10 +82,10 @@ struct Arguments {
   SendOptions send;
   ReceiveOptions receive;
   std::vector<std::string> paths;
-  std::string runs;   // --runs LIST
-  int jobs = 0;       // -j N
+  std::string runs;            // --runs LIST
+  int jobs = 0;                // -j N
   std::optional<Shard> shard;  // --shard K/N
-  std::string error;  // a usage error, when not empty
+  std::string error;           // a usage error, when not empty
 };
 
 Arguments parse(int argc, char** argv, bool sending) {
@@ -152,9 +152,10 @@ Arguments parse(int argc, char** argv, bool sending) {
     } else if (!sending && arg == "--shard") {
       if (v != nullptr) a.shard = parse_shard(v);
       if (!a.shard)
-        a.error = v == nullptr ? "--shard needs K/N"
-                               : std::string("--shard needs K/N, whole numbers with 0 <= K < N <= ") +
-                                     std::to_string(kMaxShards) + ", not " + v;
+        a.error = v == nullptr
+                      ? "--shard needs K/N"
+                      : std::string("--shard needs K/N, whole numbers with 0 <= K < N <= ") +
+                            std::to_string(kMaxShards) + ", not " + v;
       ++i;
     } else if (!sending && arg == "-j") {
       if (needs_number(1, false)) {
