@@ -196,29 +196,6 @@ TEST_F(MergeTest, ReportSharesMergeToTheSweepsOutput) {
     EXPECT_EQ(1, missing.status);
     EXPECT_EQ("", missing.out);
   }
-  struct {
-    std::vector<std::string> args;
-    std::string message;
-  } usage[] = {
-      {{"--runs", "list.csv", "--shard", "3/3"},
-       "trace_report: --shard needs K/N, whole numbers with 0 <= K < N <= 1000000, not 3/3"},
-      {{"--runs", "list.csv", "--shard"}, "trace_report: --shard needs K/N"},
-      {{"--shard", "0/2", "a", "b", "c", "d"}, "trace_report: --shard goes with --runs"},
-      {{"--merge", "--csv", "share0"}, "trace_report: --merge takes share files alone"},
-      {{"--merge"}, "trace_report: --merge needs the shares' files"},
-  };
-  for (const auto& c : usage) {
-    std::string command = TRACE_REPORT_BINARY;
-    for (const std::string& a : c.args) command += " '" + a + "'";
-    std::string err;
-    if (std::FILE* p = popen((command + " 2>&1 >/dev/null; echo \"status $?\"").c_str(), "r")) {
-      char buf[4096];
-      for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) err.append(buf, n);
-      pclose(p);
-    }
-    EXPECT_EQ(c.message, err.substr(0, err.find('\n'))) << err;
-    EXPECT_NE(std::string::npos, err.find("status 2")) << c.message;
-  }
 }
 
 }  // namespace

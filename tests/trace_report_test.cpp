@@ -284,6 +284,12 @@ TEST_F(TraceReportTest, ArgumentMessagesSayWhatIsWrong) {
        "trace_report: --csv and --json exclude each other"},
       {{"--runs", "l", "-j", "5000"}, "trace_report: -j takes 1 to 4096 threads, not 5000"},
       {{"--runs", "l", "-j", "x"}, "trace_report: -j needs a number of threads"},
+      {{"--runs", "l", "--shard", "3/3"},
+       "trace_report: --shard needs K/N, whole numbers with 0 <= K < N <= 1000000, not 3/3"},
+      {{"--runs", "l", "--shard"}, "trace_report: --shard needs K/N"},
+      {{"--shard", "0/2", "a", "b", "c", "d"}, "trace_report: --shard goes with --runs"},
+      {{"--merge", "--csv", "s"}, "trace_report: --merge takes share files alone"},
+      {{"--merge"}, "trace_report: --merge needs the shares' files"},
   };
   for (const auto& c : cases) {
     std::string command = TRACE_REPORT_BINARY;

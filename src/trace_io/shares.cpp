@@ -76,6 +76,15 @@ struct ShareFile {
   std::string header_start;  // the header line up to " sum="
   bool json = false;
   std::string body;
+  // Where the rows lie in body, once frame_rows found them.
+  size_t rows_begin = 0, rows_end = 0;
+  // The CSV header line (empty for JSON), and the rows without framing.
+  std::string_view header() const {
+    return std::string_view(body).substr(0, json ? 0 : rows_begin);
+  }
+  std::string_view rows() const {
+    return std::string_view(body).substr(rows_begin, rows_end - rows_begin);
+  }
   // Same sweep: the merge may put the two together.
   bool same_sweep(const ShareFile& other) const {
     return program == other.program && shard.count == other.shard.count && total == other.total &&
@@ -136,21 +145,22 @@ std::string read_whole(const std::string& path) {
   return text;
 }
 
-// The body's rows, framing taken off: for CSV what follows its header
-// line, for JSON the objects between "[\n" and "]\n". False when the body
-// is not rows of that format.
-bool body_rows(const ShareFile& share, std::string_view& header, std::string_view& rows) {
+// Finds the body's rows, framing taken off: for CSV what follows its
+// header line, for JSON the objects between "[\n" and "]\n". False when the
+// body is not rows of that format.
+bool frame_rows(ShareFile& share) {
   std::string_view body = share.body;
   if (share.json) {
     if (body.size() < 4 || body.substr(0, 2) != "[\n" || body.substr(body.size() - 2) != "]\n")
       return false;
-    rows = body.substr(2, body.size() - 4);
-    return rows.empty() || rows.back() == '\n';
+    share.rows_begin = 2;
+    share.rows_end = body.size() - 2;
+    return share.rows().empty() || share.rows().back() == '\n';
   }
   size_t nl = body.find('\n');
   if (nl == std::string_view::npos || body.back() != '\n') return false;
-  header = body.substr(0, nl + 1);
-  rows = body.substr(nl + 1);
+  share.rows_begin = nl + 1;
+  share.rows_end = body.size();
   return true;
 }
 
@@ -223,7 +233,6 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
     share.body = text.substr(nl + 1);
     std::string name = path + ": " + share_name(share.shard);
     ShardRuns runs = shard_runs(share.total, share.shard);
-    std::string_view header, rows;
     if (share.body.size() < share.bytes)
       problem(name + " is cut: " + std::to_string(share.body.size()) + " of its " +
               std::to_string(share.bytes) + " bytes");
@@ -231,8 +240,7 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
       problem(name + " has " + std::to_string(share.body.size() - share.bytes) +
               " bytes more than its header says");
     else if (share_sum(share.header_start, share.body) != share.sum || runs.first != share.first ||
-             runs.runs != share.runs || share.failed > share.runs ||
-             !body_rows(share, header, rows))
+             runs.runs != share.runs || share.failed > share.runs || !frame_rows(share))
       problem(name + " has been changed: its header and rows do not agree");
     else
       shares.push_back(std::move(share));
@@ -244,13 +252,9 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
 
   const ShareFile& model = shares.front();
   std::vector<const ShareFile*> slots(static_cast<size_t>(model.shard.count), nullptr);
-  std::string_view model_header, rows;
-  body_rows(model, model_header, rows);
   for (const ShareFile& share : shares) {
     std::string name = share.path + ": " + share_name(share.shard);
-    std::string_view header;
-    body_rows(share, header, rows);
-    if (!share.same_sweep(model) || header != model_header) {
+    if (!share.same_sweep(model) || share.header() != model.header()) {
       problem(name + " is of another sweep than " + model.path +
               " (its command, list, options or format differ)");
       continue;
@@ -273,12 +277,11 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
   if (!merged.problems.empty()) return merged;
 
   // The one-machine framing around every share's rows, in shard order.
-  std::string out = model.json ? "[\n" : std::string(model_header);
+  std::string out = model.json ? "[\n" : std::string(model.header());
   bool any_rows = false;
   for (const ShareFile* share : slots) {
-    std::string_view header;
-    body_rows(*share, header, rows);
     merged.failed += share->failed;
+    std::string_view rows = share->rows();
     if (rows.empty()) continue;
     if (model.json && any_rows) {
       out.pop_back();  // the previous share's last object gets its comma
