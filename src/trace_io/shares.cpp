@@ -175,6 +175,12 @@ std::optional<Shard> parse_shard(std::string_view text) {
   return Shard{static_cast<int64_t>(*index), static_cast<int64_t>(*count)};
 }
 
+std::string shard_usage_error(const char* text) {
+  if (text == nullptr) return "--shard needs K/N";
+  return "--shard needs K/N, whole numbers with 0 <= K < N <= " + std::to_string(kMaxShards) +
+         ", not " + text;
+}
+
 ShardRuns shard_runs(size_t total, Shard shard) {
   // Floors of K*total/N: blocks differ by at most one run, in list order.
   auto start = [&](int64_t k) {

@@ -32,6 +32,8 @@ constexpr int64_t kMaxShards = 1000000;
 
 // "K/N" with whole numbers 0 <= K < N <= kMaxShards; nothing otherwise.
 std::optional<Shard> parse_shard(std::string_view text);
+// The usage error of --shard given text, which is not a shard (null: none given).
+std::string shard_usage_error(const char* text);
 
 // The runs share `shard` takes of `total`: [first, first + runs).
 struct ShardRuns {

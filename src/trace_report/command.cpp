@@ -94,11 +94,8 @@ int report_command(int argc, char** argv) {
       list_path = v;
     } else if (arg == "--shard") {
       const char* v = value();
-      if (v == nullptr) return usage_error("--shard needs K/N");
-      shard = parse_shard(v);
-      if (!shard)
-        return usage_error(std::string("--shard needs K/N, whole numbers with 0 <= K < N <= ") +
-                           std::to_string(kMaxShards) + ", not " + v);
+      if (v != nullptr) shard = parse_shard(v);
+      if (!shard) return usage_error(shard_usage_error(v));
     } else if (arg == "--merge") {
       merging = true;
     } else if (arg == "-j") {

@@ -151,11 +151,7 @@ Arguments parse(int argc, char** argv, bool sending) {
       needs_file(a.runs);
     } else if (!sending && arg == "--shard") {
       if (v != nullptr) a.shard = parse_shard(v);
-      if (!a.shard)
-        a.error = v == nullptr
-                      ? "--shard needs K/N"
-                      : std::string("--shard needs K/N, whole numbers with 0 <= K < N <= ") +
-                            std::to_string(kMaxShards) + ", not " + v;
+      if (!a.shard) a.error = shard_usage_error(v);
       ++i;
     } else if (!sending && arg == "-j") {
       if (needs_number(1, false)) {
