@@ -42,12 +42,14 @@ for my $file (glob("$src/src/*/*.cpp")) {
   $code =~ s/'(?:[^'\\]|\\.)'//g;    # character literals
   $code =~ s{//[^\n]*}{}g;    # comments
   $code =~ s/static_assert\(.*?\);//gs;
-  # Only the usage text is not a message.
-  $code =~ s/constexpr const char\* kUsage =.*?;\n//s;
+  # Only the usage text is not a message: the synopsis, the intros and
+  # footers, and the options' help lines in the option tables.
+  $code =~ s/constexpr const char\* k(?:Usage|Synopsis|Footer|\w*Intro) =.*?;\n//gs;
   $code =~ s/"trace_(?:report|video): %s\\n%s"//;    # the frame of the usage errors
   while ($code =~ /"((?:[^"\\]|\\.)*)"/g) {
     my $literal = $1;
     next if $not_messages{$literal} || $literal =~ /^\\r/;    # the progress line
+    next if $literal =~ /^  -/ || $literal =~ /^ {10,}/;    # an option's help lines
     $literal =~ s/\\n//g;
     $literal =~ s/%s//g;
     $literal =~ s/^[\s;:,.()]+|[\s;:,(]+$//g;

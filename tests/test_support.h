@@ -1,7 +1,10 @@
-// Scratch directories, files and runs of the built binary for the tests.
+// The library's test fixtures: scratch directories, files, and runs of a
+// built program with its standard output and error captured. Each
+// command's tests add their own (trace_align_support.h ...).
 #pragma once
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "trace_align/outputs.h"
-#include "trace_align/trace_file.h"
 #include "trace_io/failure.h"
 #include "trace_io/run_state.h"
 #include "trace_io/runner.h"
@@ -35,21 +36,29 @@ inline void WriteFile(const std::string& path, const std::string& text) {
 struct RunResult {
   int status = -1;
   std::string out;
+  std::string err;  // standard error, when the run captured it
 };
 
 // Starts the built tool in the current directory with standard output on
-// a pipe, with extra environment settings such as "LC_ALL=de_DE.UTF-8";
-// returns its pid and stores the pipe's reading end in *out. Spawned, not
-// forked: emulators of other machines run a spawn more reliably.
+// a pipe (and standard error on another when err is given), with extra
+// environment settings such as "LC_ALL=de_DE.UTF-8"; returns its pid and
+// stores the pipes' reading ends in *out and *err. Spawned, not forked:
+// emulators of other machines run a spawn more reliably.
 inline pid_t StartProgram(const char* program, const std::vector<std::string>& args,
-                          const std::vector<std::string>& env, int* out) {
-  int fds[2];
+                          const std::vector<std::string>& env, int* out, int* err = nullptr) {
+  int fds[2], errs[2] = {-1, -1};
   if (pipe(fds) != 0) return -1;
+  if (err != nullptr && pipe(errs) != 0) return -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   posix_spawn_file_actions_addclose(&actions, fds[0]);
   posix_spawn_file_actions_addclose(&actions, fds[1]);
+  if (err != nullptr) {
+    posix_spawn_file_actions_adddup2(&actions, errs[1], 2);
+    posix_spawn_file_actions_addclose(&actions, errs[0]);
+    posix_spawn_file_actions_addclose(&actions, errs[1]);
+  }
   std::vector<std::string> strings{program};
   strings.insert(strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -73,6 +82,10 @@ inline pid_t StartProgram(const char* program, const std::vector<std::string>& a
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   *out = fds[0];
+  if (err != nullptr) {
+    close(errs[1]);
+    *err = errs[0];
+  }
   return pid;
 }
 
@@ -90,13 +103,37 @@ inline std::string Drain(int fd) {
   return text;
 }
 
-// Runs a built program in the current directory and waits for it.
+// Everything two pipes give until both are closed, read side by side so
+// that neither fills up.
+inline void DrainBoth(int out_fd, int err_fd, std::string* out, std::string* err) {
+  struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* into[2] = {out, err};
+  char buf[65536];
+  for (int open = 2; open > 0;) {
+    if (poll(fds, 2, -1) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        into[i]->append(buf, static_cast<size_t>(n));
+        continue;
+      }
+      close(fds[i].fd);
+      fds[i].fd = -1;
+      --open;
+    }
+  }
+}
+
+// Runs a built program in the current directory and waits for it, its
+// standard output and error captured.
 inline RunResult RunToolAt(const char* program, const std::vector<std::string>& args,
                            const std::vector<std::string>& env = {}) {
-  int out;
-  pid_t pid = StartProgram(program, args, env, &out);
+  int out, err;
+  pid_t pid = StartProgram(program, args, env, &out, &err);
   RunResult result;
-  result.out = Drain(out);
+  if (pid < 0) return result;
+  DrainBoth(out, err, &result.out, &result.err);
   int wstatus = 0;
   if (pid > 0) waitpid(pid, &wstatus, 0);
   result.status = pid < 0              ? -1
@@ -124,8 +161,8 @@ inline std::string ThreadModeName(const ::testing::TestParamInfo<std::string>& i
 }
 
 // A fixture that works in a fresh scratch directory, removed afterwards,
-// with the verbs of a trace_align run: inputs written, the built tool run,
-// outputs read. state is the run state of what a test runs in-process.
+// with the verbs of a run: inputs written, the built tool run, outputs
+// read. state is the run state of what a test runs in-process.
 class ScratchTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -140,7 +177,11 @@ class ScratchTest : public ::testing::Test {
     fs::permissions(dir_, fs::perms::owner_all, ignored);
     fs::remove_all(dir_, ignored);
   }
+
+ public:
   static bool Exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
+
+ protected:
 
   // The four inputs of a run, as files sd0, sd1, sd2 and rd.
   static void WriteInputs(const std::string& sd0, const std::string& sd1, const std::string& sd2,
@@ -156,9 +197,6 @@ class ScratchTest : public ::testing::Test {
     return RunTool(args, env);
   }
   static std::string ReadOutput(const char* name) { return ReadFile(name); }
-  static void ExpectNoOutputs() {
-    for (const char* name : kOutputNames) EXPECT_FALSE(Exists(name)) << name;
-  }
 
   // The message what fn runs in this process ends with, as run() gives it,
   // or "" if it did not end.
@@ -172,3 +210,15 @@ class ScratchTest : public ::testing::Test {
   fs::path old_;
   std::string dir_;
 };
+
+// Standard output of a shell command, for the peers the tests hold our
+// tools to (ffmpeg, ffprobe) and for redirections a spawn cannot make.
+inline std::string Shell(const std::string& command) {
+  std::string out;
+  if (std::FILE* p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}

@@ -8,28 +8,39 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 
 void fail(const std::string& what) { throw RunFailure{what}; }
-void fail_out_of_memory(const std::string& what) { throw RunFailure{what, true}; }
+void fail_out_of_memory(const std::string& what) {
+  throw RunFailure{what, FailureKind::kMemory};
+}
+void fail_usage(const std::string& what) { throw RunFailure{what, FailureKind::kUsage, true}; }
+void fail_write(const std::string& what, int error) {
+  throw RunFailure{"cannot write " + what + ": " + std::strerror(error), FailureKind::kOutput, true};
+}
 
-std::optional<RunFailure> failure_of(const std::string& program, const std::function<void()>& fn) {
+std::string RunFailure::text(std::string_view program) const {
+  return spoken ? std::string(program) + ": " + message : message;
+}
+
+std::optional<RunFailure> failure_of(const std::function<void()>& fn) {
   try {
     fn();
     return std::nullopt;
   } catch (const RunFailure& failure) {
     return failure;
   } catch (const std::bad_alloc&) {
-    return RunFailure{program + ": cannot allocate memory", true};
+    return RunFailure{"cannot allocate memory", FailureKind::kMemory, true};
   } catch (const std::exception& e) {
-    return RunFailure{program + ": " + e.what()};
+    return RunFailure{e.what(), FailureKind::kInput, true};
   }
 }
 
-std::string failure_message_of(const std::string& program, const std::function<void()>& fn) {
-  std::optional<RunFailure> failure = failure_of(program, fn);
-  return failure ? failure->message : "";
+std::string failure_message_of(std::string_view program, const std::function<void()>& fn) {
+  std::optional<RunFailure> failure = failure_of(fn);
+  return failure ? failure->text(program) : "";
 }
 
 bool print_lines(const std::string& text) {

@@ -3,8 +3,6 @@
 #include "trace_io/run_list.h"
 
 #include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -94,23 +92,20 @@ std::vector<RunLine> read_run_list(const std::string& list_path) {
   return runs;
 }
 
-void run_each(size_t count, int jobs, bool progress, const std::function<bool(size_t)>& run) {
+void run_each(size_t count, int jobs, const std::function<bool(size_t)>& run,
+              const std::function<void(const Progress&)>& progress) {
   std::atomic<size_t> next{0}, done{0}, failed{0};
-  std::mutex print;
-  auto start = std::chrono::steady_clock::now();
-  auto show = [&] {
-    std::lock_guard<std::mutex> lock(print);
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(stderr, "\r%zu of %zu runs done, %zu failed, %.1f s", done.load(), count,
-                 failed.load(), seconds);
-    std::fflush(stderr);
+  std::mutex told;
+  auto tell = [&](bool last) {
+    if (!progress) return;
+    std::lock_guard<std::mutex> lock(told);
+    progress({done.load(), failed.load(), last});
   };
   auto work = [&] {
     for (size_t i; (i = next++) < count;) {
       if (!run(i)) ++failed;
       ++done;
-      if (progress) show();
+      tell(false);
     }
   };
   std::vector<std::thread> threads;
@@ -124,8 +119,5 @@ void run_each(size_t count, int jobs, bool progress, const std::function<bool(si
   }
   work();
   for (std::thread& t : threads) t.join();
-  if (progress) {
-    show();
-    std::fputc('\n', stderr);
-  }
+  tell(true);
 }

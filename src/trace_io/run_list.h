@@ -24,6 +24,12 @@ std::vector<RunLine> read_run_list(const std::string& list_path);
 
 // Runs run(i) for i in [0, count) on `jobs` threads (one when
 // TRACE_ALIGN_THREADS=1), handing them out in order; run returns false for
-// a run that failed. With progress, one line on standard error is kept up
-// to date.
-void run_each(size_t count, int jobs, bool progress, const std::function<bool(size_t)>& run);
+// a run that failed. After each run, and once more at the end (last set),
+// progress (when given) hears how many are done and how many failed, one
+// call at a time.
+struct Progress {
+  size_t done = 0, failed = 0;
+  bool last = false;
+};
+void run_each(size_t count, int jobs, const std::function<bool(size_t)>& run,
+              const std::function<void(const Progress&)>& progress = {});

@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "trace_io/failure.h"
 
 std::string RunState::failure_text(const std::string& message) const {
@@ -18,6 +20,15 @@ void RunState::say(const std::string& text) {
     *captured += text;
   else if (!print_lines(text))
     say_failed_ = true;
+}
+
+void RunState::note(const std::string& text) {
+  std::string line = program + ": " + text + "\n";
+  std::lock_guard<std::mutex> lock(say_mutex_);
+  if (captured_notes != nullptr)
+    *captured_notes += line;
+  else
+    std::fputs(line.c_str(), stderr);
 }
 
 void RunState::note_input(int fd, const std::string& path) {

@@ -35,6 +35,12 @@ class RunState {
   bool said_all() const { return !say_failed_; }
   std::string* captured = nullptr;
 
+  // A note on standard error, "PROGRAM: TEXT" and a newline, or into
+  // *captured_notes when a test set it: what the user should know of a run
+  // that goes on.
+  void note(const std::string& text);
+  std::string* captured_notes = nullptr;
+
   // The regular files the run reads and writes, so that no output is
   // opened onto an input or onto another output, even when a link appears
   // after the checks at start-up. Notes an input's file (nothing for a

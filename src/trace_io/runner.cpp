@@ -38,9 +38,10 @@ bool cpus_busy() {
 
 // Runs a half, turning its failure into a value.
 Outcome run_half(const RunState& run, const Half& half) {
-  std::optional<RunFailure> failure = failure_of(run.program, half.fn);
+  (void)run;
+  std::optional<RunFailure> failure = failure_of(half.fn);
   if (!failure) return std::nullopt;
-  return HalfFailure{std::move(failure->message), half.at, failure->out_of_memory};
+  return HalfFailure{std::move(*failure), half.at};
 }
 
 Outcome halves(bool one_thread, const RunState& run, const Half& first, const Half& second) {
@@ -97,7 +98,7 @@ void load_side_by_side(const RunState& run, InputFile* inputs, int count, const 
   for (int i = 0; i < count; ++i) streams = streams || inputs[i].is_stream();
   bool one_thread = run.one_thread || (streams && memory_limited());
   Outcome failure = halves(one_thread, run, first, second);
-  if (failure && failure->out_of_memory && !one_thread && !streams) {
+  if (failure && failure->failure.out_of_memory() && !one_thread && !streams) {
     reset();
     bool rewound = true;
     for (int i = 0; i < count; ++i) rewound = rewound && inputs[i].rewind();
@@ -107,5 +108,5 @@ void load_side_by_side(const RunState& run, InputFile* inputs, int count, const 
 }
 
 void rethrow(const Outcome& failure) {
-  if (failure) throw RunFailure{failure->message};
+  if (failure) throw failure->failure;
 }

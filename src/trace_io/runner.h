@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "trace_io/failure.h"
+
 class RunState;
 
 // Where a failure stands in the order of a run on one thread: earlier
@@ -19,11 +21,10 @@ struct OneThreadOrder {
   auto operator<=>(const OneThreadOrder&) const = default;
 };
 
-// A half that failed: its message, and where a one-thread run meets it.
+// A half that failed: its failure, and where a one-thread run meets it.
 struct HalfFailure {
-  std::string message;
+  RunFailure failure;
   OneThreadOrder at;
-  bool out_of_memory = false;
 };
 using Outcome = std::optional<HalfFailure>;
 
@@ -40,7 +41,7 @@ struct Half {
 // thread, they run one after the other, first then second.
 Outcome side_by_side(const RunState& run, const Half& first, const Half& second);
 
-// Throws the failure, if any, as it stands.
+// Throws the failure, if any, as it stands (its kind kept).
 void rethrow(const Outcome& failure);
 
 struct InputFile;

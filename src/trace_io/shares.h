@@ -1,6 +1,4 @@
-// Sweeps cut into shares for many machines (a job array, hosts driven by
-// a shell tool) and put back together. Share K of N takes the K-th of N
-// contiguous, near-equal blocks of a list's runs. Its output is one header
+// A sweep's shares (shard.h) and their merge. A share's output is one header
 // line, then exactly what the sweep's command prints for those runs alone:
 //
 //   #share program=trace_report shard=1/4 first=10 runs=10 total=40 failed=0
@@ -20,26 +18,7 @@
 #include <vector>
 
 #include "trace_io/run_list.h"
-
-// Share index of count, index from 0.
-struct Shard {
-  int64_t index = 0;
-  int64_t count = 1;
-};
-
-// The most shares of a sweep: more is a mistyped number, not a cluster.
-constexpr int64_t kMaxShards = 1000000;
-
-// "K/N" with whole numbers 0 <= K < N <= kMaxShards; nothing otherwise.
-std::optional<Shard> parse_shard(std::string_view text);
-// The usage error of --shard given text, which is not a shard (null: none given).
-std::string shard_usage_error(const char* text);
-
-// The runs share `shard` takes of `total`: [first, first + runs).
-struct ShardRuns {
-  size_t first = 0, runs = 0;
-};
-ShardRuns shard_runs(size_t total, Shard shard);
+#include "trace_io/shard.h"
 
 // What tells one sweep from another: every run of the list as written (so
 // the same on every host, wherever the list lies) and the command's
@@ -69,11 +48,3 @@ struct MergedShares {
 };
 MergedShares merge_shares(const std::vector<std::string>& paths);
 
-// The merge as a command does it: every problem on standard error after
-// "PROGRAM: ", else the merged output on standard output. Returns the exit
-// status: 0; 1 when a share is not right, a run of the sweep failed (as
-// on one machine) or standard output cannot be written.
-int merge_command(std::string_view program, const std::vector<std::string>& paths);
-
-// The runs a command runs: the share's block of runs, or all of them.
-std::vector<RunLine> runs_of(const std::vector<RunLine>& runs, const std::optional<Shard>& shard);

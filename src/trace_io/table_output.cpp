@@ -3,6 +3,7 @@
 
 #include "trace_io/table_output.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -130,4 +131,22 @@ std::string format_rows(const std::vector<std::string>& names,
   for (size_t i = 0; i < rows.size(); ++i)
     out += json_object(names, rows[i]) + (i + 1 < rows.size() ? ",\n" : "\n");
   return out + "]\n";
+}
+
+std::string format_record(const std::vector<Column>& columns, const std::vector<Field>& fields,
+                          Format format) {
+  std::vector<std::string> names;
+  for (const Column& c : columns) names.push_back(c.name);
+  if (format == Format::kCsv) return csv_header(names) + csv_row(fields);
+  if (format == Format::kJson) return json_object(names, fields) + "\n";
+  size_t width = 0;
+  for (const Column& c : columns) width = std::max(width, c.label.size());
+  std::string out;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const Column& c = columns[i];
+    out += c.label + ":" + std::string(width + 2 - c.label.size(), ' ');
+    out += fields[i].text ? *fields[i].text + c.unit : std::string("n/a");
+    out += '\n';
+  }
+  return out;
 }

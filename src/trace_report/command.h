@@ -1,6 +1,8 @@
-// trace_report's command line: one run, or a list of runs.
+// trace_report's command line: one run, a sweep of runs, or its merge.
 #pragma once
 
-// Runs trace_report; returns the exit status: 0 on success, 1 when an input
-// (or a run of a list) is bad, 2 on a usage error.
-int report_command(int argc, char** argv);
+#include <string>
+
+// Runs trace_report as `program`; returns the exit status: 0 on success, 1
+// when an input (or a run of a sweep) is bad, 2 on a usage error.
+int report_command(const std::string& program, int argc, char** argv);

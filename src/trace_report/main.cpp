@@ -7,5 +7,5 @@
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a closed output is a failed write
-  return report_command(argc, argv);
+  return report_command("trace_report", argc, argv);
 }

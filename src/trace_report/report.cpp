@@ -7,19 +7,7 @@
 #include <limits>
 #include <vector>
 
-namespace {
-
-// Nearest rank: the value at rank ceil(p/100 * n) in ascending order.
-double percentile(std::vector<double>& values, int p) {
-  size_t n = values.size();
-  size_t rank = static_cast<size_t>((static_cast<uint64_t>(p) * n + 99) / 100);  // ceil, exact
-  if (rank == 0) rank = 1;
-  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank - 1),
-                   values.end());
-  return values[rank - 1];
-}
-
-}  // namespace
+#include "trace_io/statistics.h"
 
 Report summarise(const RunPackets& trace, const std::vector<FrameRow>& frames) {
   Report r;
@@ -74,9 +62,9 @@ Report summarise(const RunPackets& trace, const std::vector<FrameRow>& frames) {
   if (!delays.empty()) {
     r.delay_mean_s = delay_sum / static_cast<double>(delays.size());
     r.delay_max_s = *std::max_element(delays.begin(), delays.end());
-    r.delay_p50_s = percentile(delays, 50);
-    r.delay_p95_s = percentile(delays, 95);
-    r.delay_p99_s = percentile(delays, 99);
+    r.delay_p50_s = nearest_rank(delays, 50);
+    r.delay_p95_s = nearest_rank(delays, 95);
+    r.delay_p99_s = nearest_rank(delays, 99);
   }
   if (jitter_pairs > 0) r.jitter_s = jitter_sum / static_cast<double>(jitter_pairs);
   // The received span: receiver records of sent frames only.

@@ -14,5 +14,5 @@ int main(int argc, char** argv) {
   // A decoder concealing lost frames reports each one; that is what the
   // figures measure, not news. Failures come back as our own messages.
   av_log_set_level(AV_LOG_FATAL);
-  return video_command(argc, argv);
+  return video_command("trace_video", argc, argv);
 }

@@ -4,6 +4,8 @@
 
 #include "trace_video/quality.h"
 
+#include "trace_io/statistics.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -127,38 +129,61 @@ void QualitySummary::add(const SlotFigures& f, bool frozen_slot) {
   ++mos_count[f.mos()];
 }
 
-const std::vector<std::string>& quality_names() {
-  static const std::vector<std::string> names = {"frames_frozen", "psnr_y_mean_db", "psnr_y_p5_db",
-                                                 "psnr_y_min_db", "psnr_avg_db",    "ssim_y_mean",
-                                                 "mos_mean",      "mos1_pct",       "mos2_pct",
-                                                 "mos3_pct",      "mos4_pct",       "mos5_pct"};
-  return names;
-}
+namespace {
 
-std::vector<Field> quality_fields(const QualitySummary& s) {
-  std::vector<Field> fields = {Field::number(std::to_string(s.frozen))};
-  auto number = [&](std::optional<double> v) {
-    fields.push_back(Field::number(optional_number(v)));
-  };
-  if (s.slots == 0) {
-    for (size_t i = 1; i < quality_names().size(); ++i) number(std::nullopt);
-    return fields;
-  }
+// The summary's figures over all slots: nothing where there is no slot.
+struct QualityFigures {
+  int64_t frozen = 0;
+  std::optional<double> psnr_mean, psnr_p5, psnr_min, psnr_avg, ssim_mean, mos_mean;
+  std::optional<double> mos_pct[6];
+};
+
+QualityFigures figures_of(const QualitySummary& s) {
+  QualityFigures q;
+  q.frozen = s.frozen;
+  if (s.slots == 0) return q;
   double n = static_cast<double>(s.slots);
   std::vector<double> sorted = s.psnr_y;
   std::sort(sorted.begin(), sorted.end());
   double sum = 0;
-  for (double p : sorted) sum += p;
-  // Nearest rank: the ceil(0.05 n)-th smallest.
-  size_t rank = std::max<size_t>(1, (sorted.size() * 5 + 99) / 100);
-  number(sum / n);
-  number(sorted[rank - 1]);
-  number(sorted.front());
-  number(psnr_of(s.mse_avg_sum / n));
-  number(s.ssim_sum / n);
+  for (double p : sorted) sum += p;  // in ascending order, as the figures always were
+  q.psnr_mean = sum / n;
+  q.psnr_min = sorted.front();
+  q.psnr_p5 = nearest_rank(sorted, 5);
+  q.psnr_avg = psnr_of(s.mse_avg_sum / n);
+  q.ssim_mean = s.ssim_sum / n;
   double mos = 0;
   for (int k = 1; k <= 5; ++k) mos += k * static_cast<double>(s.mos_count[k]);
-  number(mos / n);
-  for (int k = 1; k <= 5; ++k) number(100 * static_cast<double>(s.mos_count[k]) / n);
-  return fields;
+  q.mos_mean = mos / n;
+  for (int k = 1; k <= 5; ++k) q.mos_pct[k] = 100 * static_cast<double>(s.mos_count[k]) / n;
+  return q;
+}
+
+using Q = QualityFigures;
+// clang-format off
+const std::vector<Figure<Q>> kQualityFigures = {
+    {"frames_frozen", "frames_frozen", "", [](const Q& q) { return count_text(q.frozen); }},
+    {"psnr_y_mean_db", "psnr_y_mean_db", "", [](const Q& q) { return optional_number(q.psnr_mean); }},
+    {"psnr_y_p5_db", "psnr_y_p5_db", "", [](const Q& q) { return optional_number(q.psnr_p5); }},
+    {"psnr_y_min_db", "psnr_y_min_db", "", [](const Q& q) { return optional_number(q.psnr_min); }},
+    {"psnr_avg_db", "psnr_avg_db", "", [](const Q& q) { return optional_number(q.psnr_avg); }},
+    {"ssim_y_mean", "ssim_y_mean", "", [](const Q& q) { return optional_number(q.ssim_mean); }},
+    {"mos_mean", "mos_mean", "", [](const Q& q) { return optional_number(q.mos_mean); }},
+    {"mos1_pct", "mos1_pct", "", [](const Q& q) { return optional_number(q.mos_pct[1]); }},
+    {"mos2_pct", "mos2_pct", "", [](const Q& q) { return optional_number(q.mos_pct[2]); }},
+    {"mos3_pct", "mos3_pct", "", [](const Q& q) { return optional_number(q.mos_pct[3]); }},
+    {"mos4_pct", "mos4_pct", "", [](const Q& q) { return optional_number(q.mos_pct[4]); }},
+    {"mos5_pct", "mos5_pct", "", [](const Q& q) { return optional_number(q.mos_pct[5]); }},
+};
+// clang-format on
+
+}  // namespace
+
+const std::vector<std::string>& quality_names() {
+  static const std::vector<std::string> names = names_of(kQualityFigures);
+  return names;
+}
+
+std::vector<Field> quality_fields(const QualitySummary& summary) {
+  return fields_of(kQualityFigures, figures_of(summary));
 }

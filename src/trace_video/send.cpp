@@ -43,8 +43,6 @@ void make_directory(const std::string& dir) {
   fail(dir + ": cannot create: " + std::strerror(errno == EEXIST ? ENOTDIR : errno));
 }
 
-std::string time_field(const std::optional<double>& t) { return t ? number_text(*t) : ""; }
-
 }  // namespace
 
 int32_t packet_count(int32_t size, int32_t mtu) {
@@ -66,9 +64,7 @@ void run_send(RunState& run, const SendOptions& options, const std::string& vide
   OutFile frames;
   std::string frames_path = outdir + "/frames.csv";
   frames.create(run, frames_path.c_str());
-  std::string header = "frame,type,key,size,pts_s,dts_s,packets,source\n";
-  char* out = frames.reserve();
-  frames.commit(std::copy(header.begin(), header.end(), out));
+  frames.write(csv_header({"frame", "type", "key", "size", "pts_s", "dts_s", "packets", "source"}));
 
   int32_t id = 0;
   VideoFrame f;
@@ -83,11 +79,10 @@ void run_send(RunState& run, const SendOptions& options, const std::string& vide
                                 packet_payload(f.size, options.mtu, k), k, packets));
       id = static_cast<int32_t>(static_cast<uint32_t>(id) + 1);  // wraps, as ids do
     }
-    std::string row = std::to_string(f.frame) + "," + static_cast<char>(f.type) + "," +
-                      (f.key ? "1" : "0") + "," + std::to_string(f.size) + "," +
-                      time_field(f.pts_s) + "," + time_field(f.dts_s) + "," +
-                      std::to_string(packets) + "," + std::to_string(source) + "\n";
-    frames.commit(std::copy(row.begin(), row.end(), frames.reserve()));
+    auto count = [](int64_t n) { return Field::number(std::to_string(n)); };
+    frames.write(csv_row({count(f.frame), Field::number(std::string(1, static_cast<char>(f.type))),
+                          count(f.key ? 1 : 0), count(f.size), Field::number(optional_number(f.pts_s)),
+                          Field::number(optional_number(f.dts_s)), count(packets), count(source)}));
   }
   for (OutFile& s : sd) s.close();
   frames.close();

@@ -1,6 +1,6 @@
 // Demuxing and remuxing with libavformat, the picture types from
 // libavcodec's parsers. The calls follow FFmpeg's remuxing example; each
-// context has one owner here and is released once.
+// context has its owner (av_owners.h) from the moment it is made.
 
 #include "trace_video/video_file.h"
 
@@ -9,8 +9,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 }
-
-#include <new>
 
 #include "trace_io/failure.h"
 
@@ -46,9 +44,11 @@ FrameType type_of(int pict_type) {
 }  // namespace
 
 VideoReader::VideoReader(const std::string& path, std::optional<double> fps) : path_(path) {
-  int error = avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
+  AVFormatContext* opened = nullptr;
+  int error = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
   if (error < 0) fail(path + ": cannot open: " + av_reason(error));
-  error = avformat_find_stream_info(format_, nullptr);
+  format_.reset(opened);
+  error = avformat_find_stream_info(format_.get(), nullptr);
   if (error < 0) fail(path + ": cannot read: " + av_reason(error));
   for (unsigned i = 0; i < format_->nb_streams; ++i) {
     AVStream* s = format_->streams[i];
@@ -60,33 +60,25 @@ VideoReader::VideoReader(const std::string& path, std::optional<double> fps) : p
       s->discard = AVDISCARD_ALL;  // not demuxed at all
   }
   if (stream_ == nullptr) fail(path + ": no video stream");
-  packet_ = av_packet_alloc();
-  if (packet_ == nullptr) throw std::bad_alloc();
+  packet_.reset(allocated(av_packet_alloc()));
   timed_ = !(format_->iformat->flags & AVFMT_NOTIMESTAMPS);
   double rate = fps ? *fps : rate_of(stream_->avg_frame_rate);
   if (rate <= 0) rate = rate_of(stream_->r_frame_rate);
   seconds_per_frame_ = rate > 0 ? 1 / rate : 0;
-  parser_ = av_parser_init(stream_->codecpar->codec_id);
-  if (parser_ != nullptr) {
+  parser_.reset(av_parser_init(stream_->codecpar->codec_id));
+  if (parser_) {
     // Each packet is a whole frame: nothing is held back for the next.
     parser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
-    codec_ = avcodec_alloc_context3(nullptr);
-    if (codec_ == nullptr || avcodec_parameters_to_context(codec_, stream_->codecpar) < 0)
-      throw std::bad_alloc();
+    codec_.reset(allocated(avcodec_alloc_context3(nullptr)));
+    error = avcodec_parameters_to_context(codec_.get(), stream_->codecpar);
+    if (error < 0) fail(path + ": cannot read: " + av_reason(error));
   }
-}
-
-VideoReader::~VideoReader() {
-  if (parser_ != nullptr) av_parser_close(parser_);
-  avcodec_free_context(&codec_);
-  av_packet_free(&packet_);
-  avformat_close_input(&format_);
 }
 
 bool VideoReader::next(VideoFrame& frame) {
   for (;;) {
-    av_packet_unref(packet_);
-    int error = av_read_frame(format_, packet_);
+    av_packet_unref(packet_.get());
+    int error = av_read_frame(format_.get(), packet_.get());
     if (error == AVERROR_EOF) return false;
     if (error < 0) fail(path_ + ": cannot read: " + av_reason(error));
     if (packet_->stream_index == stream_->index) break;
@@ -104,7 +96,6 @@ bool VideoReader::next(VideoFrame& frame) {
   frame.pts_s.reset();
   frame.dts_s.reset();
   frame.pts = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : INT64_MIN;
-  frame.pts = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : INT64_MIN;
   if (packet_->pts != AV_NOPTS_VALUE) frame.pts_s = seconds(packet_->pts);
   if (packet_->dts != AV_NOPTS_VALUE) frame.dts_s = seconds(packet_->dts);
   frame.offset_s = timed_ ? seconds(packet_->dts - first_dts_) : f * seconds_per_frame_;
@@ -118,24 +109,26 @@ double VideoReader::seconds(int64_t ticks) const {
 }
 
 FrameType VideoReader::parse_type() {
-  if (parser_ == nullptr || packet_->size <= 0) return FrameType::kUnknown;
+  if (!parser_ || packet_->size <= 0) return FrameType::kUnknown;
   uint8_t* out = nullptr;
   int out_size = 0;
   parser_->pict_type = AV_PICTURE_TYPE_NONE;
-  av_parser_parse2(parser_, codec_, &out, &out_size, packet_->data, packet_->size, AV_NOPTS_VALUE,
+  av_parser_parse2(parser_.get(), codec_.get(), &out, &out_size, packet_->data, packet_->size, AV_NOPTS_VALUE,
                    AV_NOPTS_VALUE, 0);
   return type_of(parser_->pict_type);
 }
 
-Remuxer::Remuxer(const std::string& path, const AVStream* input)
+Remuxer::Remuxer(RunState& run, const std::string& path, const AVStream* input)
     : path_(path), in_num_(input->time_base.num), in_den_(input->time_base.den) {
-  int error = avformat_alloc_output_context2(&format_, nullptr, nullptr, path.c_str());
-  if (format_ == nullptr)
+  run.claim_output(path);  // an input or another output is refused before it is emptied
+  AVFormatContext* made = nullptr;
+  int error = avformat_alloc_output_context2(&made, nullptr, nullptr, path.c_str());
+  if (made == nullptr)
     fail(path + ": cannot create: no container for this name (" + av_reason(error) +
          "); name it .mp4, .mkv, .264 ...");
-  stream_ = avformat_new_stream(format_, nullptr);
-  copy_ = av_packet_alloc();
-  if (stream_ == nullptr || copy_ == nullptr) throw std::bad_alloc();
+  format_.reset(made);
+  stream_ = allocated(avformat_new_stream(format_.get(), nullptr));
+  copy_.reset(allocated(av_packet_alloc()));
   error = avcodec_parameters_copy(stream_->codecpar, input->codecpar);
   if (error < 0) fail_with("cannot create", error);
   stream_->codecpar->codec_tag = 0;  // the new container's own
@@ -145,17 +138,10 @@ Remuxer::Remuxer(const std::string& path, const AVStream* input)
   if (!(format_->oformat->flags & AVFMT_NOFILE)) {
     error = avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (error < 0) fail_with("cannot create", error);
-    open_ = true;
+    run.claim_output(path);  // created now: noted, so later outputs are not it
   }
-  error = avformat_write_header(format_, nullptr);
+  error = avformat_write_header(format_.get(), nullptr);
   if (error < 0) fail_with("cannot write", error);
-  header_ = true;
-}
-
-Remuxer::~Remuxer() {
-  av_packet_free(&copy_);
-  if (format_ != nullptr && open_) avio_closep(&format_->pb);
-  avformat_free_context(format_);
 }
 
 void Remuxer::fail_with(const char* what, int error) const {
@@ -163,20 +149,19 @@ void Remuxer::fail_with(const char* what, int error) const {
 }
 
 void Remuxer::write(const AVPacket* packet) {
-  int error = av_packet_ref(copy_, packet);
+  int error = av_packet_ref(copy_.get(), packet);
   if (error < 0) fail_with("cannot write", error);
-  av_packet_rescale_ts(copy_, AVRational{in_num_, in_den_}, stream_->time_base);
+  av_packet_rescale_ts(copy_.get(), AVRational{in_num_, in_den_}, stream_->time_base);
   copy_->stream_index = stream_->index;
   copy_->pos = -1;
-  error = av_interleaved_write_frame(format_, copy_);  // takes the reference
+  error = av_interleaved_write_frame(format_.get(), copy_.get());  // takes the reference
   if (error < 0) fail_with("cannot write", error);
 }
 
 void Remuxer::finish() {
-  int error = av_write_trailer(format_);
+  int error = av_write_trailer(format_.get());
   if (error < 0) fail_with("cannot write", error);
-  if (open_) {
-    open_ = false;
+  if (!(format_->oformat->flags & AVFMT_NOFILE)) {
     error = avio_closep(&format_->pb);
     if (error < 0) fail_with("cannot close", error);
   }

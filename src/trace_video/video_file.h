@@ -9,13 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "trace_io/run_state.h"
+#include "trace_video/av_owners.h"
 #include "trace_video/video_frames.h"
-
-struct AVFormatContext;
-struct AVPacket;
-struct AVStream;
-struct AVCodecContext;
-struct AVCodecParserContext;
 
 // The first video stream of a file, read packet by packet.
 class VideoReader {
@@ -24,14 +20,11 @@ class VideoReader {
   // stream"). fps, when given, is the frame rate of a stream without
   // timestamps (raw Annex B), which otherwise comes from the stream.
   VideoReader(const std::string& path, std::optional<double> fps);
-  ~VideoReader();
-  VideoReader(const VideoReader&) = delete;
-  VideoReader& operator=(const VideoReader&) = delete;
 
   // The next frame; false at the end of the stream. Fails on a read error.
   bool next(VideoFrame& frame);
   // The packet of the frame next() gave last, as the demuxer gave it.
-  AVPacket* packet() const { return packet_; }
+  AVPacket* packet() const { return packet_.get(); }
   const AVStream* stream() const { return stream_; }
   // True when the stream has decode timestamps (the offsets come from them).
   bool timed() const { return timed_; }
@@ -42,11 +35,11 @@ class VideoReader {
   // A timestamp in the stream's time base, in seconds.
   double seconds(int64_t ticks) const;
   std::string path_;
-  AVFormatContext* format_ = nullptr;
+  DemuxerPtr format_;
   AVStream* stream_ = nullptr;
-  AVPacket* packet_ = nullptr;
-  AVCodecContext* codec_ = nullptr;  // for the parser: the stream's extradata
-  AVCodecParserContext* parser_ = nullptr;
+  PacketPtr packet_;
+  CodecPtr codec_;  // for the parser: the stream's extradata
+  ParserPtr parser_;
   bool timed_ = false;
   double seconds_per_frame_ = 0;  // without timestamps
   int64_t first_dts_ = 0;
@@ -57,10 +50,9 @@ class VideoReader {
 // file's name asks for (.mp4, .mkv, .264 ...), without re-encoding.
 class Remuxer {
  public:
-  Remuxer(const std::string& path, const AVStream* input);
-  ~Remuxer();
-  Remuxer(const Remuxer&) = delete;
-  Remuxer& operator=(const Remuxer&) = delete;
+  // Creates path, an output of the run (refused when it is an input or
+  // another output).
+  Remuxer(RunState& run, const std::string& path, const AVStream* input);
   // Writes a copy of the packet (timestamps in input's time base).
   void write(const AVPacket* packet);
   // Writes the trailer and closes the file; fails on error.
@@ -69,12 +61,10 @@ class Remuxer {
  private:
   [[noreturn]] void fail_with(const char* what, int error) const;
   std::string path_;
-  AVFormatContext* format_ = nullptr;
+  MuxerPtr format_;
   AVStream* stream_ = nullptr;
-  AVPacket* copy_ = nullptr;
+  PacketPtr copy_;
   int in_num_ = 0, in_den_ = 1;  // the input's time base
-  bool header_ = false;
-  bool open_ = false;
 };
 
 // The library's reason for an error code.

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "compress_support.h"
-#include "test_support.h"
+#include "trace_align_support.h"
 
 namespace {
 

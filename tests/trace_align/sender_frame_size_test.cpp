@@ -1,6 +1,6 @@
 // Sender frame-size files: one row per run of adjacent packets of a frame.
 
-#include "test_support.h"
+#include "trace_align_support.h"
 
 namespace {
 

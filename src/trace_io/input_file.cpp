@@ -1,63 +1,21 @@
-// The files and arrays of a run.
+// Input tables.
 
-#include "trace_io/files.h"
+#include "trace_io/input_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "trace_io/decompress.h"
 #include "trace_io/failure.h"
 #include "trace_io/run_state.h"
 
-void ArrayFree::operator()(void* p) const { std::free(p); }
-
-namespace {
-
-// Record arrays are written once from start to end: on 2 MiB pages, the
-// kernel takes one fault where it would take 512, and the array's memory is
-// the same. Only the whole huge pages inside the array are advised; where
-// the kernel has no such pages, the advice is ignored.
-constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-void advise_huge_pages(void* p, size_t bytes) {
-#ifdef MADV_HUGEPAGE
-  if (p == nullptr || bytes < 2 * kHugePage) return;
-  uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kHugePage - 1) & ~(kHugePage - 1);
-  uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHugePage - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)p;
-  (void)bytes;
-#endif
-}
-
-}  // namespace
-
-void* allocate_bytes(size_t count, size_t size) {
-  if (size != 0 && count > SIZE_MAX / size) return nullptr;
-  size_t bytes = count * size;
-  void* p = std::malloc(bytes == 0 ? 1 : bytes);
-  advise_huge_pages(p, bytes);
-  return p;
-}
-
 InputFile::InputFile() = default;
 InputFile::~InputFile() { close(); }
-
-void* reallocate_bytes(void* p, size_t count, size_t size) {
-  if (size != 0 && count > SIZE_MAX / size) return nullptr;
-  size_t bytes = count * size;
-  void* q = std::realloc(p, bytes == 0 ? 1 : bytes);
-  advise_huge_pages(q, bytes);
-  return q;
-}
 
 bool InputFile::open(const char* name, bool one_thread) {
   close();
@@ -196,76 +154,4 @@ void InputFile::close() {
   at_text_start_ = true;
   head_.clear();
   head_pos_ = 0;
-}
-
-void OutFile::create(RunState& run, const char* name) {
-  if (!open(run, name)) cannot_create(errno);
-  empty();
-}
-
-bool OutFile::open(RunState& run, const char* name) {
-  name_ = name;
-  // Non-blocking, so that a FIFO put in an output's place is refused
-  // instead of waiting forever for a reader.
-  fd_ = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd_ < 0 && errno == ENXIO) {
-    fd_ = -1;
-    fail(name_ + ": cannot create: not a regular file");
-  }
-  if (fd_ < 0) return false;
-  struct stat st;
-  if (fstat(fd_, &st) != 0) return false;
-  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    fail(name_ + ": cannot create: not a regular file");
-  }
-  regular_ = S_ISREG(st.st_mode);
-  if (regular_) {
-    std::string refused = run.note_output(st.st_dev, st.st_ino, name_);
-    if (!refused.empty()) {
-      ::close(fd_);
-      fd_ = -1;
-      fail(refused);
-    }
-  }
-  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
-  run.outputs_created = true;
-  if (!buf_) buf_.reset(new char[kBufSize]);
-  len_ = 0;
-  return true;
-}
-
-void OutFile::empty() {
-  // Only a regular file has a length to cut; a device or pipe is written
-  // as it is, as opening it with O_TRUNC would.
-  struct stat st;
-  if (fstat(fd_, &st) != 0) cannot_create(errno);
-  if (S_ISREG(st.st_mode) && st.st_size != 0 && ftruncate(fd_, 0) != 0) cannot_create(errno);
-}
-
-void OutFile::cannot_create(int error) const {
-  fail(name_ + ": cannot create: " + std::strerror(error));
-}
-
-void OutFile::flush() {
-  size_t done = 0;
-  while (done < len_) {
-    ssize_t n = ::write(fd_, buf_.get() + done, len_ - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) fail(name_ + ": cannot write: " + std::strerror(n < 0 ? errno : EIO));
-    done += static_cast<size_t>(n);
-  }
-  len_ = 0;
-}
-
-void OutFile::close() {
-  flush();
-  int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) fail(name_ + ": cannot close: " + std::strerror(errno));
-}
-
-OutFile::~OutFile() {
-  if (fd_ >= 0) ::close(fd_);
 }

@@ -5,7 +5,7 @@
 #include <random>
 #include <thread>
 
-#include "test_support.h"
+#include "trace_align_support.h"
 #include "trace_io/numbers.h"
 #include "trace_io/trace_frames.h"
 #include "trace_oracle.h"

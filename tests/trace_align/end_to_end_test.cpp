@@ -1,7 +1,7 @@
 // The built tool run in a scratch directory: command line, inputs, and
 // whole output files compared byte for byte.
 
-#include "test_support.h"
+#include "trace_align_support.h"
 
 namespace {
 

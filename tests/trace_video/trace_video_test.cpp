@@ -15,17 +15,6 @@ namespace {
 
 const std::string kVideo = TRACE_ALIGN_SOURCE_DIR "/examples/video/";
 
-// Standard output of a shell command.
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (std::FILE* p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
 std::vector<std::vector<std::string>> Csv(const std::string& text) {
   std::vector<std::vector<std::string>> rows;
   std::istringstream in(text);
@@ -52,13 +41,8 @@ class TraceVideoTest : public ScratchTest {
   }
   // The same with standard error where the result's text is.
   static RunResult VideoErr(const std::vector<std::string>& args) {
-    std::string command = TRACE_VIDEO_BINARY;
-    for (const std::string& a : args) command += " '" + a + "'";
-    RunResult r;
-    r.out = Shell(command + " 2>&1 >/dev/null; echo \"status $?\"");
-    size_t at = r.out.rfind("status ");
-    r.status = std::stoi(r.out.substr(at + 7));
-    r.out.erase(at);
+    RunResult r = RunToolAt(TRACE_VIDEO_BINARY, args);
+    r.out = r.err;
     return r;
   }
 };

@@ -1,7 +1,7 @@
 // The receiver frame table: grouping, filled-in rows and their source, and
 // the table loaded back from rd_frame_dat.
 
-#include "test_support.h"
+#include "trace_align_support.h"
 #include "trace_io/table_loader.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "test_support.h"
+#include "trace_align_support.h"
 
 namespace {
 

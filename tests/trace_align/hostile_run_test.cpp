@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "compress_support.h"
-#include "test_support.h"
+#include "trace_align_support.h"
 #include "trace_align/run_control.h"
 #include "trace_io/memory.h"
 

@@ -2,7 +2,7 @@
 // created or written, inputs that are outputs, bad input lines. Every run
 // ends with status 1 and one message naming the file, and no input changes.
 
-#include "test_support.h"
+#include "trace_align_support.h"
 
 namespace {
 

@@ -37,9 +37,10 @@ class TraceReportTest : public ScratchTest {
     write("sd2", sd2, true);
     write("rd", rd, false);
     std::string paths[4] = {"sd0", "sd1", "sd2", "rd"};
-    RunOutcome outcome = report_run(paths, one_thread_asked(), &frames);
-    EXPECT_EQ("", outcome.error);
-    return outcome.report.value_or(Report{});
+    RunState run("trace_report", one_thread_asked());
+    Report report;
+    EXPECT_EQ("", failure_message_of(run.program, [&] { report = report_run(run, paths, &frames); }));
+    return report;
   }
   static RunResult Report_(const std::vector<std::string>& args) {
     return RunToolAt(TRACE_REPORT_BINARY, args);
@@ -86,11 +87,11 @@ TEST_F(TraceReportTest, ConstructedRuns) {
 TEST_F(TraceReportTest, NothingToComputeFromIsEmptyOrNull) {
   Report r = Run({}, {}, {}, {});
   EXPECT_FALSE(r.packet_loss_pct || r.frame_loss_pct || r.delay_mean_s || r.bitrate_bps);
-  std::string csv = format_report(r, Style::kCsv);
+  std::string csv = format_report(r, Format::kCsv);
   EXPECT_EQ("0,0,0,,0,0,0,0,0,0,0,,0,,,,,,,,0,0,0,0,0,0,0,0,0,0\n", csv.substr(csv.find('\n') + 1));
-  EXPECT_NE(std::string::npos, format_report(r, Style::kJson).find("\"delay_p50_s\":null"));
+  EXPECT_NE(std::string::npos, format_report(r, Format::kJson).find("\"delay_p50_s\":null"));
   EXPECT_NE(std::string::npos,
-            format_report(r, Style::kText).find("delay p50:              n/a\n"));
+            format_report(r, Format::kText).find("delay p50:              n/a\n"));
   // One complete frame received at one instant: a delay, but no duration.
   r = Run({"1.0 0 10"}, {}, {}, {"1.25 0 0 10"});
   EXPECT_EQ(0.25, *r.delay_p99_s);
@@ -130,7 +131,7 @@ TEST_F(TraceReportTest, ExampleCsvAndJsonReadBack) {
   EXPECT_EQ("1", figures["s1_frames_lost"]);
   // The JSON object holds the same figures under the same keys, in order.
   std::string expected = "{";
-  for (const Figure& f : kFigures) {
+  for (const Figure<Report>& f : kFigures) {
     std::string k = f.name;
     expected += (expected.size() > 1 ? "," : "") + ("\"" + k + "\":") +
                 (figures[k].empty() ? "null" : figures[k]);
@@ -292,16 +293,9 @@ TEST_F(TraceReportTest, ArgumentMessagesSayWhatIsWrong) {
       {{"--merge"}, "trace_report: --merge needs the shares' files"},
   };
   for (const auto& c : cases) {
-    std::string command = TRACE_REPORT_BINARY;
-    for (const std::string& a : c.args) command += " '" + a + "'";
-    std::string err;
-    if (std::FILE* p = popen((command + " 2>&1 >/dev/null; echo \"status $?\"").c_str(), "r")) {
-      char buf[4096];
-      for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) err.append(buf, n);
-      pclose(p);
-    }
-    EXPECT_EQ(c.first_line, err.substr(0, err.find('\n'))) << err;
-    EXPECT_NE(std::string::npos, err.find("status 2")) << c.first_line;
+    RunResult r = RunToolAt(TRACE_REPORT_BINARY, c.args);
+    EXPECT_EQ(c.first_line, r.err.substr(0, r.err.find('\n'))) << r.err;
+    EXPECT_EQ(2, r.status) << c.first_line;
   }
 }
 
@@ -319,13 +313,7 @@ TEST_F(TraceReportTest, HostileArgumentsAreRefusedWithTheirReason) {
   fs::create_symlink("rd.txt", "link");
   ASSERT_EQ(0, mkfifo("fifo", 0600));
   auto shell = [](const std::string& command) {
-    std::string out;
-    if (std::FILE* p = popen(("{ " + command + "; } 2>&1; echo \"status $?\"").c_str(), "r")) {
-      char buf[4096];
-      for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-      pclose(p);
-    }
-    return out;
+    return Shell("{ " + command + "; } 2>&1; echo \"status $?\"");
   };
   auto run = [&](const std::string& args) {
     return shell("timeout 10 " TRACE_REPORT_BINARY " " + args);

@@ -1,0 +1,24 @@
+// What the viewer saw: the received frames decoded beside the reference,
+// and measured slot by slot in display order (VIDEO's frames by
+// presentation time).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "trace_io/run_state.h"
+#include "trace_video/receive.h"
+
+// A frame as the first pass judged it.
+struct Judged {
+  VideoFrame frame;
+  FrameVerdict verdict;
+  const FrameRow* row;
+};
+
+// Decodes the frames of video judged received and the reference (VIDEO
+// itself unless --reference), writes --yuv when asked, and fills
+// slots[f] for every frame f. The pictures held are the decoders' own and
+// a few queued: a fixed number, whatever the video's length.
+QualitySummary measure(RunState& run, const ReceiveOptions& options, const std::string& video,
+                       const std::vector<Judged>& judged, std::vector<SlotResult>& slots);
