@@ -44,7 +44,7 @@ for my $file (glob("$src/src/*/*.cpp")) {
   $code =~ s/static_assert\(.*?\);//gs;
   # Only the usage text is not a message: the synopsis, the intros and
   # footers, and the options' help lines in the option tables.
-  $code =~ s/constexpr const char\* k(?:Usage|Synopsis|Footer|\w*Intro) =.*?;\n//gs;
+  $code =~ s/constexpr const char\* k\w*(?:Usage|Synopsis|Footer|Intro)\w* =.*?;\n//gs;
   $code =~ s/"trace_(?:report|video): %s\\n%s"//;    # the frame of the usage errors
   while ($code =~ /"((?:[^"\\]|\\.)*)"/g) {
     my $literal = $1;

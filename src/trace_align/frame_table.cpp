@@ -75,17 +75,11 @@ void TraceFile::report_frame_order(const ReceiverFrames& frames) const {
            "keeping the order within a frame\n");
 }
 
-void TraceFile::create_rd_frame_table() {
-  // What loading saw of the frames, unless rd_list was set some other way.
-  ReceiverFrames frames = rd_frames_;
-  if (frames.seen != rd_num || frames.list != rd_list.get()) {
-    frames = {};
-    for (int32_t i = 0; i < rd_num; ++i) frames.see(rd_list[i].frame);
-  }
-  report_frame_order(frames);
-  // The row count and the table come first, so that a table that cannot
-  // exist ends the run before rd_frame_dat is created.
-  int64_t rows = frames.rows;
+namespace {
+
+// Fails when the table of rows rows cannot exist: more rows than an index
+// holds, or more memory than the process can get.
+void refuse_table_beyond_memory(int64_t rows) {
   if (rows > INT32_MAX)
     fail(std::string(kRdFrameDat) + ": the receiver trace's frame numbers need more than " +
          std::to_string(INT32_MAX) + " table rows");
@@ -99,6 +93,22 @@ void TraceFile::create_rd_frame_table() {
          std::to_string(rows) + " table rows (" + std::to_string(need >> 20) +
          " MiB with their index), more than the " + std::to_string(available >> 20) +
          " MiB of memory this process can get");
+}
+
+}  // namespace
+
+void TraceFile::create_rd_frame_table() {
+  // What loading saw of the frames, unless rd_list was set some other way.
+  ReceiverFrames frames = rd_frames_;
+  if (frames.seen != rd_num || frames.list != rd_list.get()) {
+    frames = {};
+    for (int32_t i = 0; i < rd_num; ++i) frames.see(rd_list[i].frame);
+  }
+  report_frame_order(frames);
+  // The row count and the table come first, so that a table that cannot
+  // exist ends the run before rd_frame_dat is created.
+  int64_t rows = frames.rows;
+  refuse_table_beyond_memory(rows);
   refuse_when_disk_too_small(rows);
   Array<RdFrame> table = allocate_records<RdFrame>(kRdFrameDat, static_cast<int32_t>(rows));
 

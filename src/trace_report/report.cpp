@@ -9,6 +9,33 @@
 
 #include "trace_io/statistics.h"
 
+namespace {
+
+// Received bits over the received span: receiver records of sent frames
+// only; nothing without a span.
+std::optional<double> bitrate(const Report& r, const std::vector<FrameRow>& frames) {
+  double first = std::numeric_limits<double>::infinity(), last = -first;
+  for (const FrameRow& f : frames) {
+    if (f.status == FrameStatus::kUnexpected || f.recv_packets == 0) continue;
+    if (std::isfinite(f.first_recv)) first = std::min(first, f.first_recv);
+    if (std::isfinite(f.last_recv)) last = std::max(last, f.last_recv);
+  }
+  if (r.packets_received > 0 && last - first > 0)
+    return 8.0 * static_cast<double>(r.bytes_received) / (last - first);
+  return std::nullopt;
+}
+
+// The packets and bytes the senders sent.
+void count_sent(const RunPackets& trace, Report& r) {
+  for (int s = 0; s < 3; ++s) {
+    r.source[s].packets_sent = trace.sd_num[s];
+    r.packets_sent += trace.sd_num[s];
+    for (int32_t i = 0; i < trace.sd_num[s]; ++i) r.bytes_sent += trace.sd[s][i].size;
+  }
+}
+
+}  // namespace
+
 Report summarise(const RunPackets& trace, const std::vector<FrameRow>& frames) {
   Report r;
   std::vector<double> delays;
@@ -48,11 +75,7 @@ Report summarise(const RunPackets& trace, const std::vector<FrameRow>& frames) {
     }
     previous_delay = d;
   }
-  for (int s = 0; s < 3; ++s) {
-    r.source[s].packets_sent = trace.sd_num[s];
-    r.packets_sent += trace.sd_num[s];
-    for (int32_t i = 0; i < trace.sd_num[s]; ++i) r.bytes_sent += trace.sd[s][i].size;
-  }
+  count_sent(trace, r);
   if (r.packets_sent > 0)
     r.packet_loss_pct =
         100.0 * static_cast<double>(r.packets_lost) / static_cast<double>(r.packets_sent);
@@ -67,14 +90,6 @@ Report summarise(const RunPackets& trace, const std::vector<FrameRow>& frames) {
     r.delay_p99_s = nearest_rank(delays, 99);
   }
   if (jitter_pairs > 0) r.jitter_s = jitter_sum / static_cast<double>(jitter_pairs);
-  // The received span: receiver records of sent frames only.
-  double first = std::numeric_limits<double>::infinity(), last = -first;
-  for (const FrameRow& f : frames) {
-    if (f.status == FrameStatus::kUnexpected || f.recv_packets == 0) continue;
-    if (std::isfinite(f.first_recv)) first = std::min(first, f.first_recv);
-    if (std::isfinite(f.last_recv)) last = std::max(last, f.last_recv);
-  }
-  if (r.packets_received > 0 && last - first > 0)
-    r.bitrate_bps = 8.0 * static_cast<double>(r.bytes_received) / (last - first);
+  r.bitrate_bps = bitrate(r, frames);
   return r;
 }
