@@ -77,7 +77,7 @@ class TraceFile {
  public:
   explicit TraceFile(RunState& run) : run_(run) {}
 
-  // Loading (trace_input.cpp).
+  // Loading (trace_input.cpp). REQUIRES: 0 <= src <= 2.
   void read_sd(int32_t src, InputFile& stream);
   // Loads the receiver trace, then builds the frame table.
   void read_rd(InputFile& stream);

@@ -46,10 +46,6 @@ int32_t count_lines(InputFile& stream) {
 }
 
 void TraceFile::read_sd(int32_t src, InputFile& stream) {
-  if (src < 0 || src > 2) {
-    count_lines(stream);
-    return;
-  }
   // col1 is read, so that a short line fails, but kept nowhere.
   FrameOrderWatch order;
   load_trace<SenderLine>(stream, sd_list[src], sd_num[src], columns::kSdCol1,

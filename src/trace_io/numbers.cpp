@@ -1,29 +1,28 @@
+// clang-format off
 // Number conversions. Which input takes which path, and why each path gives
 // exactly the C library's result:
 //
-// | function    | input                                      | path                          |
-// exact because
+// | function    | input                                      | path                          | exact because
 // |-------------|--------------------------------------------|-------------------------------|------------------------------
-// | token_int32 | [-] then 1 to 8 digits, the whole token    | SWAR eight-digit parsing      |
-// below 10^8: no clamping, no overflow |             | anything else                              |
-// parse_int32                   | | parse_int32 | anything                                   |
-// digit loop, 64-bit, capped    | the cap (2^40) is far above the clamp | token_time  | [sign] 1-7
-// digits '.' 1-7 digits, whole    | SWAR both parts, one division | Clinger's fast path: at most 14
-// digits |             |                                            | | (< 2^53) over an exact
-// 10^k, k <= 7 |             | anything else                              | parse_time | |
-// parse_time  | [sign] digits [. digits], no exponent or   | digit loop, one division      |
-// Clinger's fast path: mantissa <= 2^53, |             | hex, <= 19 significant digits, <= 19 | |
-// 10^k exact for k <= 19, one correctly |             | decimals, mantissa <= 2^53 | | rounded IEEE
-// division |             | anything else                              | strtod_l in the C locale |
-// it is the reference | put_int     | any int32                                  | four-digit table
-// (digits.h)   | integer arithmetic | put_time    | a TraceTime kept as millionths             |
-// four-digit table (digits.h)   | the double is within 2^-22 of the | (TraceTime) | | | text: "%f"
-// prints the text's digits |             | a TraceTime kept as a double               | put_time
-// below                | | put_time    | |v| < 1e9 whose v*1e6 lies >= 3/8 from a   | rounded
-// double product        | the product's error is <= 1/16 |             | half | | |             |
-// |v| < 1e13 otherwise                       | 128-bit exact scaling         | v = m * 2^-s
-// exactly; round half even |             | |v| >= 1e13, inf, nan                      | snprintf in
-// the C locale      | it is the reference
+// | token_int32 | [-] then 1 to 8 digits, the whole token    | SWAR eight-digit parsing      | below 10^8: no clamping, no overflow
+// |             | anything else                              | parse_int32                   |
+// | parse_int32 | anything                                   | digit loop, 64-bit, capped    | the cap (2^40) is far above the clamp
+// | token_time  | [sign] 1-7 digits '.' 1-7 digits, whole    | SWAR both parts, one division | Clinger's fast path: at most 14 digits
+// |             |                                            |                               | (< 2^53) over an exact 10^k, k <= 7
+// |             | anything else                              | parse_time                    |
+// | parse_time  | [sign] digits [. digits], no exponent or   | digit loop, one division      | Clinger's fast path: mantissa <= 2^53,
+// |             | hex, <= 19 significant digits, <= 19       |                               | 10^k exact for k <= 19, one correctly
+// |             | decimals, mantissa <= 2^53                 |                               | rounded IEEE division
+// |             | anything else                              | strtod_l in the C locale      | it is the reference
+// | put_int     | any int32                                  | four-digit table (digits.h)   | integer arithmetic
+// | put_time    | a TraceTime kept as millionths             | four-digit table (digits.h)   | the double is within 2^-22 of the
+// | (TraceTime) |                                            |                               | text: "%f" prints the text's digits
+// |             | a TraceTime kept as a double               | put_time below                |
+// | put_time    | |v| < 1e9 whose v*1e6 lies >= 3/8 from a   | rounded double product        | the product's error is <= 1/16
+// |             | half                                       |                               |
+// |             | |v| < 1e13 otherwise                       | 128-bit exact scaling         | v = m * 2^-s exactly; round half even
+// |             | |v| >= 1e13, inf, nan                      | snprintf in the C locale      | it is the reference
+// clang-format on
 //
 // Lines in the plain form are read without these token readers, in one
 // scan (plain_line.h, which has its own table); the results are the same.

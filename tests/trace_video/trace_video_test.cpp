@@ -10,6 +10,11 @@
 #include "trace_video/quality.h"
 #include "trace_video/receive.h"
 #include "trace_video/send.h"
+#include "trace_video/video_file.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
 
@@ -265,6 +270,11 @@ TEST_F(TraceVideoTest, MessagesAndExitStatus) {
        "trace_video: --shard needs K/N, whole numbers with 0 <= K < N <= 1000000, not 2/1\n"},
       {{"play"}, 2, "trace_video: unknown subcommand play (send, receive or merge)\n"},
       {{"send", "--mtu", "0", "v", "o"}, 2, "trace_video: --mtu needs a number of at least 1\n"},
+      // -j as trace_report takes it: a whole number, 1 to 4096.
+      {{"receive", "--runs", "l", "-j", "4.0", "v"}, 2, "trace_video: -j needs a number of threads\n"},
+      {{"receive", "--runs", "l", "-j", "5000", "v"},
+       2,
+       "trace_video: -j takes 1 to 4096 threads, not 5000\n"},
       {{"send", "--sources", "4", "v", "o"}, 2, "trace_video: --sources needs 1, 2 or 3\n"},
       {{"send", "v"}, 2, "trace_video: send takes VIDEO OUTDIR\n"},
       {{"receive", "--csv", "--json", "v", "a", "b", "c", "d"},
@@ -499,6 +509,14 @@ TEST_F(TraceVideoTest, RunsOfAListAgainstOneVideo) {
   EXPECT_EQ("can't open file missing", all[2].back());
   EXPECT_EQ(
       2, VideoErr({"receive", "--runs", "list.csv", "--out", "x.mp4", kVideo + "clip.mp4"}).status);
+  // A run name that is no UTF-8 is noted, as trace_report notes it.
+  WriteFile("named.csv", "n\xFF," + traces + kVideo + "rd\n");
+  RunResult named = Video(
+      {"receive", "--runs", "named.csv", "--json", "--no-decode", kVideo + "clip.mp4"});
+  EXPECT_EQ(
+      "trace_video: named.csv:1: the run name is not UTF-8; in the JSON its bad bytes are U+FFFD\n",
+      named.err);
+  EXPECT_NE(std::string::npos, named.out.find("{\"run\":\"n\\ufffd\",")) << named.out;
 
   // In two shares, on one thread each, merged: the same bytes and status.
   // A share of another play-out delay is of another sweep.
@@ -520,6 +538,29 @@ TEST_F(TraceVideoTest, RunsOfAListAgainstOneVideo) {
             mixed.out.find("trace_video: other: share 0 of 2 is of another sweep "
                            "than share1"))
       << mixed.out;
+}
+
+}  // namespace
+
+namespace {
+
+// Every FFmpeg context has an owner: runs that fail half way through
+// opening a video or creating an output, over and over as in a sweep of
+// bad runs, leave nothing behind (checked by LeakSanitizer where the
+// build has it, and always for the messages).
+TEST_F(TraceVideoTest, FailingOpensReleaseEverything) {
+  ASSERT_EQ("", Shell("ffmpeg -v error -f lavfi -i sine=duration=0.1 -y audio.wav 2>&1"));
+  RunState run("trace_video");
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ("audio.wav: no video stream",
+              failure_message_of(run.program, [] { VideoReader r("audio.wav", std::nullopt); }));
+    VideoReader video(kVideo + "clip.mp4", std::nullopt);
+    EXPECT_EQ("nodir/out.mp4: cannot create: No such file or directory",
+              failure_message_of(run.program, [&] { Remuxer m(run, "nodir/out.mp4", video.stream()); }));
+  }
+#if defined(__SANITIZE_ADDRESS__)
+  EXPECT_EQ(0, __lsan_do_recoverable_leak_check());
+#endif
 }
 
 }  // namespace
