@@ -8,6 +8,7 @@
 
 #include "trace_align/run_control.h"
 #include "trace_io/runner.h"
+#include "trace_io/signals.h"
 
 int main(int argc, char** argv) {
   if (const char* text = help_or_version(argc, argv)) {
@@ -18,6 +19,6 @@ int main(int argc, char** argv) {
   std::string problem = threads_setting_problem();
   if (!problem.empty()) std::fprintf(stderr, "trace_align: %s\n", problem.c_str());
   RunState state("trace_align", one_thread_chosen());
-  watch_signals(state);
+  watch_signals(state, 1, false);
   end_run(state, run(argc, argv, state));
 }

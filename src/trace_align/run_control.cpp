@@ -55,39 +55,6 @@ class DirectoryLock {
   int fd_ = -1;
 };
 
-// The run a signal interrupts, for the handler: a signal's disposition is
-// the process's, so the one thing it must know of the run is kept beside
-// it, set once by watch_signals before any thread starts.
-std::atomic<const RunState*> interrupted_run{nullptr};
-
-// Writes text on standard output from a signal handler.
-void write_safely(const char* text) {
-  size_t n = std::strlen(text);
-  while (n > 0) {
-    ssize_t done = ::write(1, text, n);
-    if (done <= 0) return;
-    text += done;
-    n -= static_cast<size_t>(done);
-  }
-}
-
-extern "C" void on_interrupt(int signal) {
-  static_assert(
-      std::atomic<bool>::is_always_lock_free && std::atomic<const RunState*>::is_always_lock_free,
-      "read from a signal handler");
-  write_safely(signal == SIGINT    ? "interrupted by SIGINT"
-               : signal == SIGTERM ? "interrupted by SIGTERM"
-                                   : "interrupted by SIGHUP");
-  const RunState* run = interrupted_run.load();
-  if (run != nullptr && run->outputs_created)
-    write_safely("; the outputs of this run are incomplete");
-  write_safely("\n");
-  // The default action, so that a shell loop stops as it would for any
-  // interrupted program.
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
 bool is_null_or_full(const struct stat& st) {
   struct stat dev;
   for (const char* name : {"/dev/null", "/dev/full"})
@@ -170,15 +137,6 @@ void refuse_unwritable_outputs() {
         (read_back && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !is_null_or_full(st)))
       fail(std::string(name) + ": cannot create: not a regular file");
   }
-}
-
-void watch_signals(const RunState& state) {
-  interrupted_run = &state;
-  struct sigaction action {};
-  action.sa_handler = on_interrupt;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
 }
 
 void end_run(const RunState& state, const std::string& message) {

@@ -33,13 +33,6 @@ void refuse_inputs_among_outputs(const InputFile* inputs, int count);
 // be read back (anything but a regular file, /dev/null or /dev/full).
 void refuse_unwritable_outputs();
 
-// From now on SIGINT, SIGTERM and SIGHUP say that the run was interrupted
-// (and that its outputs are incomplete when state says there are any),
-// then end the process by the same signal; SIGPIPE is ignored, so a closed
-// standard output is a failed write like any other. state must live until
-// the process ends.
-void watch_signals(const RunState& state);
-
 // Prints the message (when not empty) on standard output and ends the
 // process with exit status 1, as every path of the tool does.
 [[noreturn]] void end_run(const RunState& state, const std::string& message);

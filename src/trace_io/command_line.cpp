@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "trace_io/failure.h"
+#include "trace_io/signals.h"
 #include "trace_io/runner.h"
 #include "trace_io/table_output.h"
 
@@ -129,6 +130,7 @@ std::vector<std::string> parse(const Subcommand& sub, int first, int argc, char*
 
 int run_program(const Program& program, int argc, char** argv) {
   RunState state(program.name, one_thread_chosen());
+  watch_signals(state, 2, true);
   int status = 0;
   std::optional<RunFailure> failure = failure_of([&] {
     std::string only = argc == 2 ? argv[1] : "";

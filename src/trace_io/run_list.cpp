@@ -15,10 +15,6 @@
 
 namespace {
 
-// A list line holds at most this many characters: a device or a file that
-// is no list ends the reading at its first line, not when memory runs out.
-constexpr size_t kMaxListLine = 65536;
-
 // Reads the lines of a list through the trace input (so a byte-order mark
 // is skipped, and compressed lists and pipes read too).
 class ListLines {

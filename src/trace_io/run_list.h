@@ -2,12 +2,19 @@
 // runs of a list on several threads. Shared by the commands that sweep.
 #pragma once
 
+#include <cstddef>
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 // A run of a list: its name and its four trace paths.
+// A list line (and a share's header line) holds at most this many
+// characters: a device or a file that is no list ends the reading at its
+// first line, not when memory runs out.
+inline constexpr size_t kMaxListLine = 65536;
+
 struct RunLine {
   int64_t line = 0;  // in the list
   std::string name;

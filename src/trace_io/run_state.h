@@ -40,6 +40,8 @@ class RunState {
   // that goes on.
   void note(const std::string& text);
   std::string* captured_notes = nullptr;
+  // Where the run stands in a sweep ("LIST:LINE"), said before its notes.
+  std::string label;
 
   // The regular files the run reads and writes, so that no output is
   // opened onto an input or onto another output, even when a link appears
@@ -53,6 +55,11 @@ class RunState {
   // For an output opened later, or by a library: fails when path names a
   // regular file that is an input or another output of the run; notes it.
   void claim_output(const std::string& path);
+  // Before any output is created: fails when two of paths name one file
+  // (one name twice, or two names of one place, though the file does not
+  // exist yet), or when one is an input; claims those that exist. Empty
+  // names are skipped.
+  void claim_outputs(const std::vector<std::string>& paths);
 
  private:
   struct FileId {

@@ -3,9 +3,12 @@
 #include "trace_io/shares.h"
 
 #include <charconv>
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <memory>
 
 #include "trace_io/failure.h"
 #include "trace_io/files.h"
@@ -125,14 +128,69 @@ bool parse_header(std::string_view line, ShareFile& share) {
   return true;
 }
 
-// The whole file (compressed or piped ones too); fails as inputs do.
-std::string read_whole(const std::string& path) {
-  InputFile in;
-  if (!in.open(path.c_str(), true)) fail("can't open file " + path);
-  std::string text;
-  char buf[1 << 16];
-  for (size_t got; (got = in.read(buf, sizeof buf)) > 0;) text.append(buf, got);
-  return text;
+// A share file read no further than its header allows (compressed or
+// piped ones too; fails as inputs do): the header line first, at most a
+// list line long, then at most the bytes it announces and one more; what
+// lies beyond is counted, not kept. A device or a file that is no share
+// costs one line's reading.
+struct ShareText {
+  std::string header;      // the first line, without its newline
+  bool header_ended = false;
+  std::string body;        // at most `bytes` + 1 bytes after the header
+  uint64_t beyond = 0;     // the bytes after those
+};
+
+class ShareReader {
+ public:
+  explicit ShareReader(const std::string& path) {
+    if (!in_.open(path.c_str(), true)) fail("can't open file " + path);
+  }
+  // The header line: false when the file ends before it does or it is too long.
+  bool header(ShareText& text) {
+    while (text.header.size() <= kMaxListLine) {
+      if (!fill()) return false;
+      const char* begin = buf_ + at_;
+      const char* nl = static_cast<const char*>(std::memchr(begin, '\n', got_ - at_));
+      size_t take = nl != nullptr ? static_cast<size_t>(nl - begin) : got_ - at_;
+      text.header.append(begin, take);
+      at_ += take;
+      if (nl != nullptr) {
+        ++at_;
+        return text.header_ended = text.header.size() <= kMaxListLine;
+      }
+    }
+    return false;
+  }
+  void body(ShareText& text, uint64_t bytes) {
+    while (fill()) {
+      size_t room = text.body.size() <= bytes ? static_cast<size_t>(bytes + 1 - text.body.size()) : 0;
+      size_t take = std::min(room, got_ - at_);
+      text.body.append(buf_ + at_, take);
+      text.beyond += got_ - at_ - take;
+      at_ = got_;
+    }
+  }
+
+ private:
+  bool fill() {
+    if (at_ < got_) return true;
+    got_ = in_.read(buf_, sizeof buf_);
+    at_ = 0;
+    return got_ > 0;
+  }
+  InputFile in_;
+  char buf_[1 << 16];
+  size_t at_ = 0, got_ = 0;
+};
+
+// The shard a damaged header names, when its token is whole.
+std::optional<Shard> shard_token(std::string_view line) {
+  size_t at = line.find(" shard=");
+  if (at == std::string_view::npos) return std::nullopt;
+  line.remove_prefix(at + 7);
+  size_t space = line.find(' ');
+  if (space == std::string_view::npos) return std::nullopt;
+  return parse_shard(line.substr(0, space));
 }
 
 // Finds the body's rows, framing taken off: for CSV what follows its
@@ -182,33 +240,50 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
   MergedShares merged;
   auto problem = [&](std::string text) { merged.problems.push_back(std::move(text)); };
   std::vector<ShareFile> shares;
+  std::vector<Shard> damaged;  // shares there but unreadable: not missing
   for (const std::string& path : paths) {
     ShareFile share;
     share.path = path;
-    std::string text;
-    try {
-      text = read_whole(path);
-    } catch (const RunFailure& failure) {
-      problem(failure.message);
+    ShareText text;
+    bool parsed = false;
+    std::optional<RunFailure> failure = failure_of([&] {
+      auto reader = std::make_unique<ShareReader>(path);
+      parsed = reader->header(text) && parse_header(text.header, share);
+      if (parsed) reader->body(text, share.bytes);
+    });
+    if (failure) {
+      problem(failure->message);
       continue;
     }
-    size_t nl = text.find('\n');
-    if (text.empty()) {
+    if (text.header.empty() && !text.header_ended) {
       problem(path + ": empty: its share never finished");
       continue;
     }
-    if (nl == std::string::npos || !parse_header(std::string_view(text).substr(0, nl), share)) {
-      problem(path + ": not the output of a share (--shard K/N)");
+    if (!parsed) {
+      // A share's header cut, or changed (a CR LF conversion, say), names
+      // the share when it can: the share is there, but damaged.
+      bool share_like = text.header.substr(0, kHeaderStart.size()) == kHeaderStart;
+      std::optional<Shard> shard = share_like ? shard_token(text.header) : std::nullopt;
+      std::string name = path + (shard ? ": " + share_name(*shard) : std::string(": a share"));
+      if (!share_like)
+        problem(path + ": not the output of a share (--shard K/N)");
+      else if (!text.header_ended && text.header.size() <= kMaxListLine)
+        problem(name + " is cut inside its header line");
+      else if (!text.header.empty() && text.header.back() == '\r')
+        problem(name + " has been changed: its lines end in CR LF (a text-mode copy?)");
+      else
+        problem(name + " has been changed: its header line is no share header");
+      if (shard) damaged.push_back(*shard);
       continue;
     }
-    share.body = text.substr(nl + 1);
+    share.body = std::move(text.body);
     std::string name = path + ": " + share_name(share.shard);
     ShardRuns runs = shard_runs(share.total, share.shard);
     if (share.body.size() < share.bytes)
       problem(name + " is cut: " + std::to_string(share.body.size()) + " of its " +
               std::to_string(share.bytes) + " bytes");
     else if (share.body.size() > share.bytes)
-      problem(name + " has " + std::to_string(share.body.size() - share.bytes) +
+      problem(name + " has " + std::to_string(share.body.size() - share.bytes + text.beyond) +
               " bytes more than its header says");
     else if (share_sum(share.header_start, share.body) != share.sum || runs.first != share.first ||
              runs.runs != share.runs || share.failed > share.runs || !frame_rows(share))
@@ -237,6 +312,9 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
       slot = &share;
   }
   size_t missing = 0;
+  for (const Shard& d : damaged)
+    if (d.count == model.shard.count && slots[static_cast<size_t>(d.index)] == nullptr)
+      slots[static_cast<size_t>(d.index)] = &model;  // named already: not missing
   for (size_t k = 0; k < slots.size(); ++k) {
     if (slots[k] != nullptr) continue;
     if (++missing <= kMissingNamed)

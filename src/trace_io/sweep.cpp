@@ -67,6 +67,7 @@ int run_sweep(const Call& call, const SweepSettings& settings, const Sweep& swee
       runs.size(), jobs,
       [&](size_t i) {
         RunState state(program, sweep.one_thread);
+        state.label = settings.list + ":" + std::to_string(runs[i].line);
         std::vector<Field> figures;
         std::optional<RunFailure> failure =
             failure_of([&] { figures = sweep.run(state, runs[i]); });

@@ -18,7 +18,9 @@ Decoder::Decoder(const std::string& path, const AVStream* stream, bool one_threa
   if (error < 0) fail(path + ": cannot decode: " + av_reason(error));
 }
 
-void Decoder::send(const AVPacket* packet, const std::function<void(FramePtr, int64_t)>& got) {
+void Decoder::send(AVPacket* packet, int32_t frame,
+                   const std::function<void(FramePtr, int32_t)>& got) {
+  if (packet != nullptr) packet->pts = packet->dts = frame;
   int error = avcodec_send_packet(codec_.get(), packet);
   // A packet the decoder refuses is concealed as the library does: the
   // figures show what a player would.
@@ -28,15 +30,20 @@ void Decoder::send(const AVPacket* packet, const std::function<void(FramePtr, in
     error = avcodec_receive_frame(codec_.get(), frame_.get());
     if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) return;
     if (error < 0) fail(path_ + ": cannot decode: " + av_reason(error));
-    FramePtr frame(allocated(av_frame_alloc()));
-    av_frame_move_ref(frame.get(), frame_.get());
-    int64_t pts = frame->best_effort_timestamp;
-    got(std::move(frame), pts);
+    FramePtr picture(allocated(av_frame_alloc()));
+    av_frame_move_ref(picture.get(), frame_.get());
+    int64_t from = picture->pts;
+    got(std::move(picture), from >= 0 && from <= INT32_MAX ? static_cast<int32_t>(from) : -1);
   }
 }
 
-FrameSource::FrameSource(const std::string& path, bool one_thread)
-    : reader_(path, std::nullopt), decoder_(path, reader_.stream(), one_thread) {
+int Decoder::lag() const {
+  bool frame_threads = codec_->active_thread_type & FF_THREAD_FRAME;
+  return 16 + 1 + (frame_threads ? codec_->thread_count : 0);
+}
+
+FrameSource::FrameSource(const std::string& path, bool one_thread, std::optional<int32_t> frames)
+    : reader_(path, std::nullopt), decoder_(path, reader_.stream(), one_thread), frames_(frames) {
   if (one_thread) return;
   try {
     thread_ = std::thread(&FrameSource::produce, this);
@@ -55,14 +62,20 @@ FrameSource::~FrameSource() {
   thread_.join();
 }
 
-bool FrameSource::decode_packet(std::deque<FramePtr>& into) {
-  auto keep = [&](FramePtr frame, int64_t) { into.push_back(std::move(frame)); };
+bool FrameSource::decode_packet(std::deque<Decoded>& into) {
+  auto keep = [&](FramePtr picture, int32_t from) {
+    into.push_back({std::move(picture), from, fed_});
+  };
   VideoFrame frame;
   if (reader_.next(frame)) {
-    decoder_.send(reader_.packet(), keep);
+    if (frames_ && frame.frame >= *frames_) fail(reader_.path() + ": the file changed while it was being read");
+    ++fed_;
+    decoder_.send(reader_.packet(), frame.frame, keep);
     return false;
   }
-  decoder_.send(nullptr, keep);
+  if (frames_ && fed_ != *frames_) fail(reader_.path() + ": the file changed while it was being read");
+  ++fed_;  // the end: every picture left comes out
+  decoder_.send(nullptr, -1, keep);
   return true;
 }
 
@@ -75,12 +88,12 @@ void FrameSource::produce() {
     }
     // The reader and decoder are this thread's alone; what they give is
     // handed over under the lock.
-    std::deque<FramePtr> frames;
+    std::deque<Decoded> frames;
     bool ended = false;
     std::optional<RunFailure> failure =
         failure_of([&] { ended = decode_packet(frames); });
     std::lock_guard<std::mutex> lock(mutex_);
-    for (FramePtr& f : frames) queue_.push_back(std::move(f));
+    for (Decoded& d : frames) queue_.push_back(std::move(d));
     if (failure) failure_ = failure;
     end = ended || failure.has_value();
     done_ = end;
@@ -88,21 +101,21 @@ void FrameSource::produce() {
   }
 }
 
-FramePtr FrameSource::next() {
+Decoded FrameSource::next() {
   if (!thread_.joinable()) {
     while (queue_.empty() && !done_) done_ = decode_packet(queue_);
   } else {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return !queue_.empty() || done_; });
     if (queue_.empty() && failure_) throw *failure_;
-    if (queue_.empty()) return nullptr;
-    FramePtr frame = std::move(queue_.front());
+    if (queue_.empty()) return {};
+    Decoded d = std::move(queue_.front());
     queue_.pop_front();
     changed_.notify_all();
-    return frame;
+    return d;
   }
-  if (queue_.empty()) return nullptr;
-  FramePtr frame = std::move(queue_.front());
+  if (queue_.empty()) return {};
+  Decoded d = std::move(queue_.front());
   queue_.pop_front();
-  return frame;
+  return d;
 }

@@ -3,11 +3,17 @@
 #include "trace_video/frame_judge.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
-// The three type classes of the figures; a ? frame counts as P.
-int type_class(FrameType type) { return type == FrameType::kI ? 0 : type == FrameType::kB ? 2 : 1; }
+// The three type classes of the figures. A ? frame counts as I when it is a
+// key frame (every frame of an intra-only codec, which no parser types),
+// else as P.
+int type_class(const VideoFrame& f) {
+  if (f.type == FrameType::kI || (f.type == FrameType::kUnknown && f.key)) return 0;
+  return f.type == FrameType::kB ? 2 : 1;
+}
 
 }  // namespace
 
@@ -58,12 +64,14 @@ FrameVerdict FrameJudge::judge(const VideoFrame& frame) {
     v.status = ReceiveStatus::kLost;
   else if (row_->recv_packets < row_->sent_packets)
     v.status = ReceiveStatus::kPartial;
+  else if (v.deadline_s && !std::isfinite(row_->last_recv))
+    v.status = ReceiveStatus::kLate, v.untimed = true;  // no deadline can be met by it
   else if (v.deadline_s && row_->last_recv > *v.deadline_s)
     v.status = ReceiveStatus::kLate;
   else
     v.status = ReceiveStatus::kReceived;
   bool received = v.status == ReceiveStatus::kReceived;
-  int t = type_class(frame.type);
+  int t = type_class(frame);
   if (t == 0) {
     v.decodable = received;
   } else if (t == 1) {
@@ -82,6 +90,7 @@ FrameVerdict FrameJudge::judge(const VideoFrame& frame) {
   s.frames_lost += v.status == ReceiveStatus::kLost;
   s.frames_partial += v.status == ReceiveStatus::kPartial;
   s.frames_late += v.status == ReceiveStatus::kLate;
+  if (v.untimed && s.untimed_arrivals++ == 0) s.first_untimed = frame.frame;
   s.frames_unsent += v.status == ReceiveStatus::kUnsent;
   s.decodable_frames += v.decodable;
   ++s.frames[t];

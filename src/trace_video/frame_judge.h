@@ -18,6 +18,7 @@ struct FrameVerdict {
   ReceiveStatus status = ReceiveStatus::kUnsent;
   bool decodable = false;
   std::optional<double> deadline_s;  // with a play-out delay
+  bool untimed = false;  // late for an arrival time that is no number
 };
 
 // The summary figures, in their output order.
@@ -25,11 +26,16 @@ struct ReceiveSummary {
   int64_t video_frames = 0, frames_received = 0, frames_lost = 0, frames_partial = 0,
           frames_late = 0, frames_unsent = 0, frames_unknown = 0, decodable_frames = 0;
   int64_t frames[3] = {0, 0, 0}, received[3] = {0, 0, 0}, decodable[3] = {0, 0, 0};  // I, P, B
+  // Frames whose last arrival time is nan or infinite, under a play-out
+  // delay: counted late, and noted.
+  int64_t untimed_arrivals = 0;
+  int32_t first_untimed = -1;
 };
 
 // Judges the frames of a video one after the other in decode order, by
 // the traces' frame table: each frame's status from its trace row, and
-// whether it can be decoded by the frame-type model (an I frame when
+// whether it can be decoded by the frame-type model (an I frame, or a key
+// frame of unknown type, when
 // received; a P or ? frame when received and the most recent I or P frame
 // before it is decodable; a B frame when received and the two most recent
 // I or P frames before it are, or the one where only one exists).

@@ -1,8 +1,15 @@
 // The decoding loop of trace_video receive.
+//
+// The slots are the pictures the undamaged stream shows, in the order its
+// decoder gives them: the reference decode, whose pictures are known by
+// the frame number of their packet (decoder.h). The received decoder's
+// pictures are placed as a player places them: each in its frame's slot,
+// the slots it skipped frozen on the last picture shown (gray before the
+// first); a picture whose slot has passed, or that the undamaged stream
+// never shows, is dropped.
 
 #include "trace_video/measure.h"
 
-#include <algorithm>
 #include <deque>
 #include <memory>
 
@@ -17,6 +24,10 @@ extern "C" {
 
 namespace {
 
+[[noreturn]] void fail_changed(const std::string& path) {
+  fail(path + ": the file changed while it was being read");
+}
+
 class Measurer {
  public:
   Measurer(RunState& run, const ReceiveOptions& options, const std::string& video,
@@ -25,92 +36,129 @@ class Measurer {
         ref_path_(options.reference.empty() ? video : options.reference),
         judged_(judged),
         slots_(slots),
-        order_(display_order(judged, video)),
+        frames_(static_cast<int32_t>(judged.size())),
         received_(video, options.fps),
         decoder_(video, received_.stream(), run.one_thread),
         yuv_(options.yuv.empty() ? nullptr : open_yuv(run, options.yuv, received_.stream())),
-        // Decoded ahead on a thread of its own (unless the run keeps to
-        // one), beside the received stream's decoding here.
-        reference_(ref_path_, run.one_thread) {}
+        // Decoded ahead on threads of their own (unless the run keeps to
+        // one), beside the received stream's decoding here. With another
+        // reference, VIDEO's own decode gives the display order.
+        truth_(ref_path_, run.one_thread,
+               options.reference.empty() ? std::optional(frames_) : std::nullopt),
+        order_(options.reference.empty()
+                   ? nullptr
+                   : std::make_unique<FrameSource>(video, run.one_thread, frames_)),
+        player_(judged.size(), order_ ? order_->lag() : truth_.lag()) {}
 
   QualitySummary run() {
-    auto decoded = [&](FramePtr frame, int64_t pts) {
-      placer_.decoded(pts);
-      got_.push_back(std::move(frame));
+    auto keep = [&](FramePtr picture, int32_t from) {
+      check_size(picture.get());
+      player_.decoded(from);
+      got_.push_back(std::move(picture));
     };
-    for (VideoFrame frame; received_.next(frame);) {
-      if (judged_[frame.frame].verdict.status == ReceiveStatus::kReceived)
-        decoder_.send(received_.packet(), decoded);
+    int32_t read = 0;
+    for (VideoFrame frame; received_.next(frame); read = frame.frame + 1) {
+      if (frame.frame >= frames_) fail_changed(video_);
+      if (received(frame.frame)) decoder_.send(received_.packet(), frame.frame, keep);
       advance();
     }
-    decoder_.send(nullptr, decoded);
-    placer_.finished();
+    if (read != frames_) fail_changed(video_);
+    decoder_.send(nullptr, -1, keep);
+    finished_ = true;
     advance();
-    pull_reference();
-    if (!ref_.empty())
-      fail(ref_path_ + ": has more frames than the video's " + std::to_string(judged_.size()));
     if (yuv_) yuv_->close();
+    quality_.without_slot = frames_ - player_.slots();
     return quality_;
   }
 
  private:
-  // The frames in display order: by presentation time, ties in decode order.
-  static std::vector<int32_t> display_order(const std::vector<Judged>& judged,
-                                            const std::string& video) {
-    std::vector<int32_t> order(judged.size());
-    for (size_t f = 0; f < judged.size(); ++f) {
-      order[f] = static_cast<int32_t>(f);
-      if (judged[f].frame.pts == INT64_MIN)
-        fail(video + ": frame " + std::to_string(f) +
-             " has no presentation timestamp, which the display order needs; give --no-decode");
-    }
-    std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
-      return judged[a].frame.pts < judged[b].frame.pts;
-    });
-    return order;
-  }
-
   static std::unique_ptr<Y4mWriter> open_yuv(RunState& run, const std::string& path,
                                              const AVStream* stream) {
     return std::make_unique<Y4mWriter>(run, path, stream->avg_frame_rate.num,
                                        stream->avg_frame_rate.den);
   }
 
-  void pull_reference() {
-    if (!ref_.empty()) return;
-    if (FramePtr frame = reference_.next()) ref_.push_back(std::move(frame));
+  bool received(int32_t f) const {
+    return judged_[static_cast<size_t>(f)].verdict.status == ReceiveStatus::kReceived;
+  }
+
+  // A stream whose pictures change size cannot be measured slot by slot
+  // (nor written as YUV4MPEG2): refused as soon as it shows.
+  void check_size(const AVFrame* picture) {
+    if (!first_) {
+      first_.reset(allocated(av_frame_alloc()));
+      first_->width = picture->width;
+      first_->height = picture->height;
+      first_->format = picture->format;
+    } else if (!same_shape(first_.get(), picture)) {
+      fail(video_ + ": the picture size changes within the stream (" + frame_shape(first_.get()) +
+           ", then " + frame_shape(picture) +
+           "): the quality figures take one size throughout; give --no-decode");
+    }
+  }
+
+  // The next slot's frame and reference picture into next_; false after
+  // the last slot.
+  bool pull_slot() {
+    if (next_.picture) return true;
+    if (ended_) return false;
+    Decoded d = truth_.next();
+    if (order_) {
+      Decoded o = order_->next();
+      if (!o.picture) {
+        if (d.picture)
+          fail(ref_path_ + ": has more frames than the video's " + std::to_string(player_.slots()));
+        ended_ = true;
+        return false;
+      }
+      if (!d.picture) {
+        int64_t shown = player_.slots() + 1;
+        while (order_->next().picture) ++shown;
+        fail(ref_path_ + ": has " + std::to_string(player_.slots()) + " frames, fewer than the video's " +
+             std::to_string(shown));
+      }
+      d.frame = o.frame;
+      d.fed = o.fed;
+    } else {
+      if (!d.picture) {
+        ended_ = true;
+        return false;
+      }
+      check_size(d.picture.get());
+    }
+    // A picture of no known packet, or a second one of a packet, takes a
+    // slot that no received picture can fill.
+    d.frame = player_.open(d.frame, d.fed);
+    next_ = std::move(d);
+    return true;
   }
 
   // Measures every slot whose picture is known by now.
   void advance() {
-    for (; slot_ < order_.size(); ++slot_) {
-      int32_t f = order_[slot_];
-      std::optional<Placement> p = placer_.place(
-          judged_[f].frame.pts, judged_[f].verdict.status == ReceiveStatus::kReceived);
+    auto received = [&](int32_t f) { return this->received(f); };
+    while (pull_slot()) {
+      std::optional<Placement> p = player_.place(finished_, received);
       if (!p) return;
-      pull_reference();
-      if (ref_.empty())
-        fail(ref_path_ + ": has " + std::to_string(slot_) + " frames, fewer than the video's " +
-             std::to_string(order_.size()));
-      for (int k = 0; k < p->consumed; ++k) {
-        if (k + 1 == p->consumed && p->shown == Shown::kDecoded) shown_ = std::move(got_.front());
+      got_.erase(got_.begin(), got_.begin() + p->dropped);
+      if (p->decoded) {
+        shown_ = std::move(got_.front());
         got_.pop_front();
       }
-      measure_slot(f, *p, ref_.front().get());
-      ref_.pop_front();
+      measure_slot(next_.frame, p->decoded);
+      next_ = {};
     }
   }
 
-  void measure_slot(int32_t f, const Placement& p, const AVFrame* truth) {
-    if (p.shown == Shown::kGray) shown_ = gray_like(truth);
+  void measure_slot(int32_t f, bool decoded) {
+    const AVFrame* truth = next_.picture.get();
+    if (!shown_) shown_ = gray_like(truth);
     if (!same_shape(shown_.get(), truth))
       fail(ref_path_ + ": frames of " + frame_shape(truth) + ", the video's are " +
            frame_shape(shown_.get()) + ": the reference must have the video's size and pixel format");
-    SlotResult& r = slots_[f];
-    r.display = static_cast<int64_t>(slot_);
-    r.frozen = p.shown != Shown::kDecoded;
-    r.figures = compare_pictures(picture_of(shown_.get(), video_), picture_of(truth, ref_path_));
-    quality_.add(r.figures, r.frozen);
+    SlotFigures figures =
+        compare_pictures(picture_of(shown_.get(), video_), picture_of(truth, ref_path_));
+    if (f >= 0) slots_[static_cast<size_t>(f)] = {player_.slots() - 1, !decoded, figures};
+    quality_.add(figures, !decoded);
     if (yuv_) yuv_->write(shown_.get());
   }
 
@@ -118,15 +166,17 @@ class Measurer {
   const std::string ref_path_;
   const std::vector<Judged>& judged_;
   std::vector<SlotResult>& slots_;
-  const std::vector<int32_t> order_;
+  const int32_t frames_;
   VideoReader received_;
   Decoder decoder_;
   std::unique_ptr<Y4mWriter> yuv_;
-  FrameSource reference_;
-  std::deque<FramePtr> got_, ref_;
-  SlotPlacer placer_;
-  FramePtr shown_;
-  size_t slot_ = 0;
+  FrameSource truth_;
+  std::unique_ptr<FrameSource> order_;
+  SlotPlayer player_;
+  std::deque<FramePtr> got_;  // the received decoder's pictures, as the player's
+  Decoded next_;              // the next slot's frame and reference picture
+  FramePtr shown_, first_;
+  bool finished_ = false, ended_ = false;
   QualitySummary quality_;
 };
 

@@ -49,7 +49,7 @@ double squared_error(const Plane& a, const Plane& b) {
   for (int y = 0; y < a.height; ++y) {
     const uint8_t* p = a.data + y * a.stride;
     const uint8_t* q = b.data + y * b.stride;
-    uint32_t row = 0;  // 255^2 * 8192 columns fit
+    uint64_t row = 0;  // exact for any width
     for (int x = 0; x < a.width; ++x) {
       int d = p[x] - q[x];
       row += static_cast<uint32_t>(d * d);
@@ -74,9 +74,9 @@ double SlotFigures::psnr_y() const { return psnr_of(mse_y); }
 double SlotFigures::psnr_avg() const { return psnr_of(mse_avg); }
 int SlotFigures::mos() const { return mos_of(psnr_y()); }
 
-double ssim_plane(const Plane& a, const Plane& b) {
+std::optional<double> ssim_plane(const Plane& a, const Plane& b) {
   int blocks = a.width / 4, rows = a.height / 4;
-  if (blocks < 2 || rows < 2) return 1;
+  if (blocks < 2 || rows < 2) return std::nullopt;
   std::vector<BlockSums> upper(static_cast<size_t>(blocks)), lower(static_cast<size_t>(blocks));
   double ssim = 0;
   block_sums(a.data, a.stride, b.data, b.stride, upper.data(), blocks);
@@ -107,17 +107,21 @@ SlotFigures compare_pictures(const Picture& a, const Picture& b) {
   return f;
 }
 
-std::optional<Placement> SlotPlacer::place(int64_t pts, bool fed) {
-  size_t k = 0;
-  while (k < decoded_.size() && decoded_[k] < pts) ++k;
-  if (k == decoded_.size() && fed && !finished_) return std::nullopt;  // it may yet come
-  Placement p{any_shown_ ? Shown::kRepeated : Shown::kGray, static_cast<int>(k)};
-  if (k < decoded_.size() && decoded_[k] == pts) {
-    p = {Shown::kDecoded, static_cast<int>(k + 1)};
-    any_shown_ = true;
-  }
-  decoded_.erase(decoded_.begin(), decoded_.begin() + p.consumed);
-  return p;
+int32_t SlotPlayer::open(int32_t frame, int64_t fed) {
+  fed_ = fed;
+  bool first = frame >= 0 && static_cast<size_t>(frame) < slot_of_.size() &&
+               slot_of_[static_cast<size_t>(frame)] == -1;
+  if (first) slot_of_[static_cast<size_t>(frame)] = slot_;
+  frame_ = first ? frame : -1;
+  return frame_;
+}
+
+bool SlotPlayer::passed(int32_t frame) const {
+  if (frame < 0 || static_cast<size_t>(frame) >= slot_of_.size()) return true;
+  int64_t slot = slot_of_[static_cast<size_t>(frame)];
+  // Not shown yet by the undamaged decode, which is well past its packet:
+  // never shown.
+  return slot != -1 ? slot < slot_ : fed_ > int64_t{frame} + 1 + lag_;
 }
 
 void QualitySummary::add(const SlotFigures& f, bool frozen_slot) {
@@ -125,7 +129,10 @@ void QualitySummary::add(const SlotFigures& f, bool frozen_slot) {
   frozen += frozen_slot;
   psnr_y.push_back(f.psnr_y());
   mse_avg_sum += f.mse_avg;
-  ssim_sum += f.ssim_y;
+  if (f.ssim_y) {
+    ssim_sum += *f.ssim_y;
+    ++ssim_slots;
+  }
   ++mos_count[f.mos()];
 }
 
@@ -133,7 +140,7 @@ namespace {
 
 // The summary's figures over all slots: nothing where there is no slot.
 struct QualityFigures {
-  int64_t frozen = 0;
+  int64_t frozen = 0, without_slot = 0;
   std::optional<double> psnr_mean, psnr_p5, psnr_min, psnr_avg, ssim_mean, mos_mean;
   std::optional<double> mos_pct[6];
 };
@@ -141,6 +148,7 @@ struct QualityFigures {
 QualityFigures figures_of(const QualitySummary& s) {
   QualityFigures q;
   q.frozen = s.frozen;
+  q.without_slot = s.without_slot;
   if (s.slots == 0) return q;
   double n = static_cast<double>(s.slots);
   std::vector<double> sorted = s.psnr_y;
@@ -151,7 +159,7 @@ QualityFigures figures_of(const QualitySummary& s) {
   q.psnr_min = sorted.front();
   q.psnr_p5 = nearest_rank(sorted, 5);
   q.psnr_avg = psnr_of(s.mse_avg_sum / n);
-  q.ssim_mean = s.ssim_sum / n;
+  if (s.ssim_slots > 0) q.ssim_mean = s.ssim_sum / static_cast<double>(s.ssim_slots);
   double mos = 0;
   for (int k = 1; k <= 5; ++k) mos += k * static_cast<double>(s.mos_count[k]);
   q.mos_mean = mos / n;
@@ -174,6 +182,7 @@ const std::vector<Figure<Q>> kQualityFigures = {
     {"mos3_pct", "mos3_pct", "", [](const Q& q) { return optional_number(q.mos_pct[3]); }},
     {"mos4_pct", "mos4_pct", "", [](const Q& q) { return optional_number(q.mos_pct[4]); }},
     {"mos5_pct", "mos5_pct", "", [](const Q& q) { return optional_number(q.mos_pct[5]); }},
+    {"frames_without_slot", "frames_without_slot", "", [](const Q& q) { return count_text(q.without_slot); }},
 };
 // clang-format on
 

@@ -6,9 +6,6 @@
 
 #include "trace_video/receive.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -20,14 +17,6 @@
 #include "trace_video/video_file.h"
 
 namespace {
-
-// Notes the video as an input of the run.
-void note_video(RunState& run, const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;  // the reader says why
-  run.note_input(fd, path);
-  ::close(fd);
-}
 
 // The traces' frame table, and the first arrival time (0 when none).
 std::vector<FrameRow> load_frame_table(RunState& run, const std::string (&traces)[4],
@@ -59,18 +48,21 @@ void note_unknown_frames(RunState& run, FrameJudge& judge) {
 
 ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const std::string& video,
                           const std::string (&traces)[4]) {
+  // Decoding reads VIDEO again: a pipe is refused before anything is read.
+  VideoInput input(run, video, options.decode);
+  std::optional<VideoInput> reference;
+  if (!options.reference.empty()) reference.emplace(run, options.reference, false);
   double first_arrival = 0;
   std::vector<FrameRow> rows = load_frame_table(run, traces, &first_arrival);
-  note_video(run, video);
+  run.claim_outputs({options.out, options.frames, options.yuv});
   VideoReader reader(video, options.fps);
   std::unique_ptr<OutFile> frames;
   if (!options.frames.empty()) {
     frames = std::make_unique<OutFile>();
     frames->create(run, options.frames.c_str());
   }
-  if (!options.yuv.empty()) run.claim_output(options.yuv);
   std::unique_ptr<Remuxer> out;
-  if (!options.out.empty()) out = std::make_unique<Remuxer>(run, options.out, reader.stream());
+  if (!options.out.empty()) out = std::make_unique<Remuxer>(run, options.out, reader.stream(), video);
 
   FrameJudge judge(rows, options.playout_delay, first_arrival);
   std::vector<Judged> judged;
@@ -78,7 +70,7 @@ ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const st
   for (VideoFrame f; reader.next(f);) {
     FrameVerdict v = judge.judge(f);
     const FrameRow* row = judge.row();
-    if (out && v.status == ReceiveStatus::kReceived) out->write(reader.packet());
+    if (out && v.status == ReceiveStatus::kReceived) out->write(reader.packet(), f.frame);
     judged.push_back({f, v, row});
     if (!size_note && row != nullptr && row->sent_packets > 0 && row->sent_bytes != f.size)
       size_note = "note: frame " + std::to_string(f.frame) + ": the traces sent " +
@@ -86,11 +78,14 @@ ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const st
                   std::to_string(f.size) + " (traces may count headers); the figures come all the same";
   }
   if (out) out->finish();
+  input.check();
   std::vector<SlotResult> slots;
   QualitySummary quality;
   if (options.decode) {
     slots.resize(judged.size());
     quality = measure(run, options, video, judged, slots);
+    input.check();
+    if (reference) reference->check();
   }
   if (frames) {
     frames->write(csv_header(frame_columns(options.decode)));
@@ -101,6 +96,15 @@ ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const st
   }
   ReceiveSummary summary = judge.finish(nullptr, 0);
   note_unknown_frames(run, judge);
+  if (summary.untimed_arrivals > 0)
+    run.note("note: " + std::to_string(summary.untimed_arrivals) +
+             " frames arrived at a time that is no number (nan or inf; the first frame " +
+             std::to_string(summary.first_untimed) +
+             "): no play-out deadline can be judged for them, and they count as late");
+  if (options.decode && quality.ssim_slots < quality.slots)
+    run.note("note: " + std::to_string(quality.slots - quality.ssim_slots) +
+             " slots have pictures under 8x8 samples, with no SSIM window: their ssim_y is empty "
+             "and ssim_y_mean leaves them out");
   if (size_note) run.note(*size_note);
   ReceiveResult result{result_names(options.decode), fields_of(kSummaryFigures, summary)};
   if (options.decode) {

@@ -77,13 +77,16 @@ std::vector<Field> frame_fields(const VideoFrame& f, const FrameRow* row, const 
       optional_field(v.deadline_s),
       Field::number(status_name(v.status)),
       count(v.decodable ? 1 : 0)};
-  if (slot != nullptr) {
+  if (slot != nullptr && slot->display < 0) {
+    // A frame the undamaged stream never shows has no slot.
+    fields.insert(fields.end(), 7, Field::number(std::nullopt));
+  } else if (slot != nullptr) {
     const SlotFigures& q = slot->figures;
     fields.insert(fields.end(), {count(slot->display), count(slot->frozen ? 1 : 0),
                                  Field::number(number_text(q.mse_y)),
                                  Field::number(number_text(q.psnr_y())),
                                  Field::number(number_text(q.psnr_avg())),
-                                 Field::number(number_text(q.ssim_y)), count(q.mos())});
+                                 optional_field(q.ssim_y), count(q.mos())});
   }
   return fields;
 }

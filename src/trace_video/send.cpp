@@ -57,8 +57,10 @@ int32_t packet_payload(int32_t size, int32_t mtu, int32_t k) {
 
 void run_send(RunState& run, const SendOptions& options, const std::string& video,
               const std::string& outdir) {
+  VideoInput input(run, video, false);  // no output may be VIDEO, nor a link to it
   VideoReader reader(video, options.fps);
   make_directory(outdir);
+  run.claim_outputs({outdir + "/sd0", outdir + "/sd1", outdir + "/sd2", outdir + "/frames.csv"});
   OutFile sd[3];
   for (int s = 0; s < 3; ++s) sd[s].create(run, (outdir + "/sd" + std::to_string(s)).c_str());
   OutFile frames;

@@ -309,43 +309,80 @@ TEST_F(TraceVideoTest, MessagesAndExitStatus) {
 
 namespace {
 
-// Which frame each slot shows: slots as (timestamp, fed to the decoder),
-// the decoder's output as timestamps given after the slot at that place.
-TEST(SlotPlacerTest, DecodedRepeatedAndGraySlots) {
+// Which picture each slot shows. The slots are the undamaged decode's
+// pictures (frame, packets fed then); the received decoder's pictures are
+// given whole, in its output order.
+TEST(SlotPlayerTest, PlacesPicturesByTheirFrameAsAPlayerWould) {
   struct Case {
     const char* name;
-    std::vector<std::pair<int64_t, bool>> slots;
-    std::vector<int64_t> decoded;  // what the decoder gives, in order
-    const char* shown;             // d decoded, r repeated, g gray
+    std::vector<std::pair<int32_t, int64_t>> slots;
+    std::vector<int32_t> received;  // frames fed to the received decoder
+    std::vector<int32_t> decoded;   // its pictures' frames, in its order
+    const char* shown;              // d decoded, f frozen (gray or repeated)
+    int dropped;
   } cases[] = {
-      {"all received", {{0, true}, {1, true}, {2, true}}, {0, 1, 2}, "ddd"},
-      {"the first frames lost", {{0, false}, {1, false}, {2, true}, {3, true}}, {2, 3}, "ggdd"},
-      {"a lost frame mid-stream", {{0, true}, {1, false}, {2, true}}, {0, 2}, "drd"},
-      {"a frame the decoder drops", {{0, true}, {1, true}, {2, true}}, {0, 2}, "drd"},
-      {"a late frame (not fed)", {{0, true}, {1, true}, {2, false}, {3, true}}, {0, 1, 3}, "ddrd"},
-      {"frames for no slot are dropped", {{10, true}, {20, true}}, {5, 10, 15, 20}, "dd"},
-      {"nothing decoded at all", {{0, true}, {1, false}}, {}, "gg"},
+      {"all received", {{0, 1}, {1, 2}, {2, 3}}, {0, 1, 2}, {0, 1, 2}, "ddd", 0},
+      {"B-frames: display order is not decode order",
+       {{0, 2}, {2, 4}, {3, 5}, {1, 5}},
+       {0, 1, 2, 3},
+       {0, 2, 3, 1},
+       "dddd",
+       0},
+      {"the first frames lost", {{0, 1}, {1, 2}, {2, 3}, {3, 4}}, {2, 3}, {2, 3}, "ffdd", 0},
+      {"a frame the decoder drops", {{0, 1}, {1, 2}, {2, 3}}, {0, 1, 2}, {0, 2}, "dfd", 0},
+      // After a loss the decoder gives frame 3 before frame 2: 2 is late.
+      {"output order changed by a loss",
+       {{0, 1}, {2, 3}, {3, 4}, {4, 5}},
+       {0, 2, 3, 4},
+       {0, 3, 2, 4},
+       "dfdd",
+       1},
+      // Frames 0 and 1 (a stream cut mid-GOP) have no slot: their pictures
+      // are dropped once the undamaged decode is past them.
+      {"pictures the undamaged stream never shows",
+       {{2, 40}, {3, 41}},
+       {0, 1, 2, 3},
+       {0, 1, 2, 3},
+       "dd",
+       2},
+      {"a picture of no known frame", {{0, 1}, {1, 2}}, {0, 1}, {-1, 0, 1}, "dd", 1},
+      {"a slot of no known frame", {{0, 1}, {-1, 1}, {1, 2}}, {0, 1}, {0, 1}, "dfd", 0},
+      {"nothing decoded at all", {{0, 1}, {1, 2}}, {0}, {}, "ff", 0},
   };
   for (const Case& c : cases) {
-    SlotPlacer placer;
-    for (int64_t pts : c.decoded) placer.decoded(pts);
-    placer.finished();
+    SlotPlayer player(64, 17);
+    for (int32_t f : c.decoded) player.decoded(f);
+    auto received = [&](int32_t f) {
+      return std::find(c.received.begin(), c.received.end(), f) != c.received.end();
+    };
     std::string shown;
-    for (auto [pts, fed] : c.slots) {
-      std::optional<Placement> p = placer.place(pts, fed);
+    int dropped = 0;
+    for (auto [frame, fed] : c.slots) {
+      player.open(frame, fed);
+      std::optional<Placement> p = player.place(true, received);
       ASSERT_TRUE(p) << c.name;
-      shown += p->shown == Shown::kDecoded ? 'd' : p->shown == Shown::kRepeated ? 'r' : 'g';
+      shown += p->decoded ? 'd' : 'f';
+      dropped += p->dropped;
     }
     EXPECT_EQ(c.shown, shown) << c.name;
+    EXPECT_EQ(c.dropped, dropped) << c.name;
   }
-  // A fed frame not decoded yet waits, using nothing up.
-  SlotPlacer placer;
-  EXPECT_FALSE(placer.place(0, true));
-  placer.decoded(0);
-  std::optional<Placement> p = placer.place(0, true);
+  // A received frame's slot waits for the decoder, dropping nothing; a
+  // lost frame's does not.
+  SlotPlayer player(8, 17);
+  auto only_0 = [](int32_t f) { return f == 0; };
+  player.open(0, 1);
+  EXPECT_FALSE(player.place(false, only_0));
+  player.decoded(0);
+  std::optional<Placement> p = player.place(false, only_0);
   ASSERT_TRUE(p);
-  EXPECT_EQ(Shown::kDecoded, p->shown);
-  EXPECT_EQ(1, p->consumed);
+  EXPECT_TRUE(p->decoded);
+  player.open(1, 2);
+  p = player.place(false, only_0);
+  ASSERT_TRUE(p);
+  EXPECT_FALSE(p->decoded);
+  // The same frame twice in the undamaged decode: the second slot is none's.
+  EXPECT_EQ(-1, player.open(0, 3));
 }
 
 TEST(QualityFiguresTest, PsnrCapMosClassesAndPercentile) {
@@ -556,7 +593,7 @@ TEST_F(TraceVideoTest, FailingOpensReleaseEverything) {
               failure_message_of(run.program, [] { VideoReader r("audio.wav", std::nullopt); }));
     VideoReader video(kVideo + "clip.mp4", std::nullopt);
     EXPECT_EQ("nodir/out.mp4: cannot create: No such file or directory",
-              failure_message_of(run.program, [&] { Remuxer m(run, "nodir/out.mp4", video.stream()); }));
+              failure_message_of(run.program, [&] { Remuxer m(run, "nodir/out.mp4", video.stream(), "v"); }));
   }
 #if defined(__SANITIZE_ADDRESS__)
   EXPECT_EQ(0, __lsan_do_recoverable_leak_check());
