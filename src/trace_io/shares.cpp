@@ -240,7 +240,6 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
   MergedShares merged;
   auto problem = [&](std::string text) { merged.problems.push_back(std::move(text)); };
   std::vector<ShareFile> shares;
-  std::vector<Shard> damaged;  // shares there but unreadable: not missing
   for (const std::string& path : paths) {
     ShareFile share;
     share.path = path;
@@ -260,8 +259,8 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
       continue;
     }
     if (!parsed) {
-      // A share's header cut, or changed (a CR LF conversion, say), names
-      // the share when it can: the share is there, but damaged.
+      // A share's header cut, or changed (a CR LF conversion, say), is
+      // said so, naming the share when its header still can.
       bool share_like = text.header.substr(0, kHeaderStart.size()) == kHeaderStart;
       std::optional<Shard> shard = share_like ? shard_token(text.header) : std::nullopt;
       std::string name = path + (shard ? ": " + share_name(*shard) : std::string(": a share"));
@@ -273,7 +272,6 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
         problem(name + " has been changed: its lines end in CR LF (a text-mode copy?)");
       else
         problem(name + " has been changed: its header line is no share header");
-      if (shard) damaged.push_back(*shard);
       continue;
     }
     share.body = std::move(text.body);
@@ -312,9 +310,6 @@ MergedShares merge_shares(const std::vector<std::string>& paths) {
       slot = &share;
   }
   size_t missing = 0;
-  for (const Shard& d : damaged)
-    if (d.count == model.shard.count && slots[static_cast<size_t>(d.index)] == nullptr)
-      slots[static_cast<size_t>(d.index)] = &model;  // named already: not missing
   for (size_t k = 0; k < slots.size(); ++k) {
     if (slots[k] != nullptr) continue;
     if (++missing <= kMissingNamed)

@@ -97,14 +97,14 @@ ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const st
   ReceiveSummary summary = judge.finish(nullptr, 0);
   note_unknown_frames(run, judge);
   if (summary.untimed_arrivals > 0)
-    run.note("note: " + std::to_string(summary.untimed_arrivals) +
-             " frames arrived at a time that is no number (nan or inf; the first frame " +
+    run.note("note: frames whose arrival time is no number (nan or inf): " +
+             std::to_string(summary.untimed_arrivals) + ", the first frame " +
              std::to_string(summary.first_untimed) +
-             "): no play-out deadline can be judged for them, and they count as late");
+             "; no play-out deadline can be judged for them, and they count as late");
   if (options.decode && quality.ssim_slots < quality.slots)
-    run.note("note: " + std::to_string(quality.slots - quality.ssim_slots) +
-             " slots have pictures under 8x8 samples, with no SSIM window: their ssim_y is empty "
-             "and ssim_y_mean leaves them out");
+    run.note("note: slots whose pictures are under 8x8 samples, with no SSIM window: " +
+             std::to_string(quality.slots - quality.ssim_slots) +
+             "; their ssim_y is empty and ssim_y_mean leaves them out");
   if (size_note) run.note(*size_note);
   ReceiveResult result{result_names(options.decode), fields_of(kSummaryFigures, summary)};
   if (options.decode) {

@@ -123,6 +123,28 @@ TEST_F(MergeTest, EveryShareThatIsNotRightIsNamedAndNothingMerged) {
        },
        {"share-0: share 0 of 4 has been changed: its header and rows do not agree",
         "share 0 of 4 missing"}},
+      {"lines converted to CR LF",
+       [](auto&) {
+         std::string text = ReadFile("share-1"), crlf;
+         for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+         WriteFile("share-1", crlf);
+       },
+       {"share-1: share 1 of 4 has been changed: its lines end in CR LF (a text-mode copy?)",
+        "share 1 of 4 missing"}},
+      {"cut inside the header",
+       [](auto&) { fs::resize_file("share-2", 40); },
+       {"share-2: share 2 of 4 is cut inside its header line", "share 2 of 4 missing"}},
+      {"cut before the shard is named",
+       [](auto&) { fs::resize_file("share-2", 10); },
+       {"share-2: a share is cut inside its header line", "share 2 of 4 missing"}},
+      {"header line of another kind",
+       [](auto&) {
+         std::string text = ReadFile("share-3");
+         text.replace(0, text.find('\n'), "#share whatever");
+         WriteFile("share-3", text);
+       },
+       {"share-3: a share has been changed: its header line is no share header",
+        "share 3 of 4 missing"}},
       {"changed row",
        [](auto&) {
          std::string text = ReadFile("share-2");
@@ -145,6 +167,14 @@ TEST_F(MergeTest, EveryShareThatIsNotRightIsNamedAndNothingMerged) {
       {"no share",
        [](auto&) { WriteFile("share-3", "run,value,error\n"); },
        {"share-3: not the output of a share (--shard K/N)", "share 3 of 4 missing"}},
+      // Read no further than a header line: it ends at once, small.
+      {"a device that never ends",
+       [](auto& p) { p.push_back("/dev/zero"); },
+       {"/dev/zero: not the output of a share (--shard K/N)"}},
+      {"much longer: counted, not kept",
+       [](auto&) { std::ofstream("share-3", std::ios::app) << std::string(3 << 20, 'x'); },
+       {"share-3: share 3 of 4 has 3145728 bytes more than its header says",
+        "share 3 of 4 missing"}},
       {"gone",
        [](auto&) { fs::remove("share-0"); },
        {"can't open file share-0", "share 0 of 4 missing"}},
