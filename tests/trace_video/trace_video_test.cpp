@@ -155,7 +155,7 @@ TEST_F(TraceVideoTest, ReceivedVideoHoldsTheInputsPacketsLessTheMissingOnes) {
 // of a video, the verdicts.
 struct JudgeCase {
   const char* name;
-  const char* types;                              // one letter per frame, decode order
+  const char* types;  // one letter per frame, decode order; k: a key frame of unknown type
   std::vector<std::array<int, 2>> sent_received;  // packets per frame; -1 sent: unsent
   const char* statuses;                           // u, l, p, L (late), r
   const char* decodable;                          // 1 or 0 per frame
@@ -175,6 +175,9 @@ TEST(FrameJudgeTest, StatusAndDecodabilityRules) {
       {"unsent frame", "IP?", {{1, 1}, {-1, 0}, {1, 1}}, "rur", "100"},
       {"received but never sent", "IP", {{1, 1}, {-1, 1}}, "ru", "10"},
       {"P with no reference", "PI", {{1, 1}, {1, 1}}, "rr", "01"},
+      // An intra-only codec: no parser types its frames, all are key frames.
+      {"key frames of unknown type count as I", "kkkk", {{1, 1}, {1, 0}, {1, 1}, {1, 1}}, "rlrr", "1011"},
+      {"a ? frame that is no key frame counts as P", "k??", {{1, 0}, {1, 1}, {1, 1}}, "lrr", "000"},
   };
   for (const JudgeCase& c : cases) {
     std::vector<FrameRow> rows, unexpected;
@@ -193,7 +196,8 @@ TEST(FrameJudgeTest, StatusAndDecodabilityRules) {
     for (size_t f = 0; c.types[f] != '\0'; ++f) {
       VideoFrame frame;
       frame.frame = static_cast<int32_t>(f);
-      frame.type = static_cast<FrameType>(c.types[f]);
+      frame.type = static_cast<FrameType>(c.types[f] == 'k' ? '?' : c.types[f]);
+      frame.key = c.types[f] == 'k' || c.types[f] == 'I';
       FrameVerdict v = judge.judge(frame);
       statuses += "ulpLr"[static_cast<int>(v.status)];
       decodable += v.decodable ? '1' : '0';
@@ -205,10 +209,11 @@ TEST(FrameJudgeTest, StatusAndDecodabilityRules) {
 
 TEST(FrameJudgeTest, LateIsStrictlyAfterTheDeadlineAndUnknownFramesAreCounted) {
   // First arrival 1.0, delay 0.5: frame f's deadline is 1.5 + f * 0.25.
-  std::vector<FrameRow> rows(4);
-  double arrivals[] = {1.5, 1.75 + 0x1p-40, 2.0, 9.0};
-  int32_t frames[] = {0, 1, 2, 7};  // frame 7 is beyond the video
-  for (int i = 0; i < 4; ++i) {
+  // An arrival time that is no number meets no deadline.
+  std::vector<FrameRow> rows(6);
+  double arrivals[] = {1.5, 1.75 + 0x1p-40, 2.0, NAN, -INFINITY, 9.0};
+  int32_t frames[] = {0, 1, 2, 3, 4, 7};  // frame 7 is beyond the video
+  for (int i = 0; i < 6; ++i) {
     rows[i].frame = frames[i];
     rows[i].sent_packets = rows[i].recv_packets = 1;
     rows[i].status = FrameStatus::kComplete;
@@ -216,7 +221,7 @@ TEST(FrameJudgeTest, LateIsStrictlyAfterTheDeadlineAndUnknownFramesAreCounted) {
   }
   FrameJudge judge(rows, 0.5, 1.0);
   std::string statuses;
-  for (int f = 0; f < 3; ++f) {
+  for (int f = 0; f < 5; ++f) {
     VideoFrame frame;
     frame.frame = f;
     frame.type = FrameType::kI;
@@ -224,13 +229,16 @@ TEST(FrameJudgeTest, LateIsStrictlyAfterTheDeadlineAndUnknownFramesAreCounted) {
     FrameVerdict v = judge.judge(frame);
     statuses += status_name(v.status) + std::string(" ");
     EXPECT_EQ(1.5 + f * 0.25, v.deadline_s.value_or(-1));
+    EXPECT_EQ(f >= 3, v.untimed) << f;
   }
-  EXPECT_EQ("received late received ", statuses);
+  EXPECT_EQ("received late received late late ", statuses);
   std::vector<int32_t> unknown;
   ReceiveSummary s = judge.finish(&unknown, 5);
   EXPECT_EQ(1, s.frames_unknown);
   EXPECT_EQ(std::vector<int32_t>{7}, unknown);
-  EXPECT_EQ(1, s.frames_late);
+  EXPECT_EQ(3, s.frames_late);
+  EXPECT_EQ(2, s.untimed_arrivals);
+  EXPECT_EQ(3, s.first_untimed);
   EXPECT_EQ(2, s.decodable_frames);
 }
 
@@ -383,6 +391,40 @@ TEST(SlotPlayerTest, PlacesPicturesByTheirFrameAsAPlayerWould) {
   EXPECT_FALSE(p->decoded);
   // The same frame twice in the undamaged decode: the second slot is none's.
   EXPECT_EQ(-1, player.open(0, 3));
+}
+
+// Squared errors exact for any width; no SSIM where no 8x8 window fits.
+TEST(QualityFiguresTest, WidePicturesAndPicturesWithoutAWindow) {
+  struct {
+    int width, height;
+    bool ssim;
+  } cases[] = {{100000, 1, false}, {70000, 8, true}, {4, 4, false}, {7, 100, false}, {8, 8, true}};
+  for (const auto& c : cases) {
+    size_t n = static_cast<size_t>(c.width) * static_cast<size_t>(c.height);
+    std::vector<uint8_t> black(n, 0), white(n, 255);
+    Picture a, b;
+    for (int p = 0; p < 3; ++p) {
+      a.planes[p] = {black.data(), c.width, c.width, c.height};
+      b.planes[p] = {white.data(), c.width, c.width, c.height};
+    }
+    SlotFigures f = compare_pictures(a, b);
+    EXPECT_EQ(255.0 * 255.0, f.mse_y) << c.width << "x" << c.height;
+    EXPECT_EQ(255.0 * 255.0, f.mse_avg) << c.width << "x" << c.height;
+    EXPECT_EQ(c.ssim, f.ssim_y.has_value()) << c.width << "x" << c.height;
+    if (c.ssim) {
+      EXPECT_LT(*f.ssim_y, 0.01);
+    }
+  }
+  // The mean leaves slots without an SSIM out.
+  QualitySummary q;
+  SlotFigures with, without;
+  with.ssim_y = 0.5;
+  q.add(with, false);
+  q.add(without, false);
+  const auto& names = quality_names();
+  std::vector<Field> fields = quality_fields(q);
+  size_t at = std::find(names.begin(), names.end(), "ssim_y_mean") - names.begin();
+  EXPECT_EQ("0.5", fields.at(at).text.value());
 }
 
 TEST(QualityFiguresTest, PsnrCapMosClassesAndPercentile) {
