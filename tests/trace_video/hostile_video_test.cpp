@@ -171,8 +171,9 @@ TEST_F(HostileVideoTest, JoinedAndCutStreamsShowWhatArrived) {
 
 // MJPEG: no parser types its frames, each is a key frame and decodable.
 // Matroska with B-frames: no decode time on the first packets; the send
-// times are those of the same stream in MP4.
-TEST_F(HostileVideoTest, IntraOnlyAndMatroskaWithBFrames) {
+// times are those of the same stream in MP4. Raw Annex B: no timestamps
+// at all; what the viewer saw is what the same stream in MP4 shows.
+TEST_F(HostileVideoTest, StreamsWithoutTypesOrTimes) {
   Make("m.mkv", "-c:v mjpeg -q:v 5");
   Traces("m.mkv", "m");
   RunResult mjpeg = Receive({"--no-decode"}, "m.mkv", "m");
@@ -186,6 +187,14 @@ TEST_F(HostileVideoTest, IntraOnlyAndMatroskaWithBFrames) {
   ASSERT_EQ(0, Video({"send", "b.mkv", "bmkv"}).status);
   for (const char* s : {"sd0", "sd1", "sd2"})
     EXPECT_EQ(ReadFile(std::string("bmp4/") + s), ReadFile(std::string("bmkv/") + s)) << s;
+
+  Shell("ffmpeg -nostdin -v error -i '" + kExamples + "clip.mp4' -c copy -bsf:v h264_mp4toannexb clip.264");
+  std::vector<std::string> traces = {kExamples + "sd0", kExamples + "sd1", kExamples + "sd2", kExamples + "rd"};
+  RunResult mp4 = Video({"receive", "--frames", "mp4.csv", kExamples + "clip.mp4", traces[0], traces[1], traces[2], traces[3]});
+  RunResult raw = Video({"receive", "--fps", "25", "--frames", "raw.csv", "clip.264", traces[0], traces[1], traces[2], traces[3]});
+  ASSERT_EQ(0, raw.status) << raw.err;
+  std::string summary = mp4.out.substr(mp4.out.find("frames_frozen"));
+  EXPECT_EQ(summary, raw.out.substr(raw.out.find("frames_frozen")));
 }
 
 // A picture size that changes is refused with what changed; a picture too
