@@ -82,7 +82,8 @@ void RunState::claim_outputs(const std::vector<std::string>& paths) {
     if (paths[i].empty()) continue;
     for (size_t j = 0; j < i; ++j)
       if (!paths[j].empty() && place_of(paths[i]) == place_of(paths[j]))
-        fail(paths[j] == paths[i] ? "output file " + paths[i] + " is named twice; each output needs a file of its own"
+        fail(paths[j] == paths[i] ? "output file " + paths[i] +
+                                        " is named twice; each output needs a file of its own"
                                   : paths[j] + " and " + paths[i] + " are the same file");
   }
   for (const std::string& path : paths)

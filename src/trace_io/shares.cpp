@@ -2,8 +2,8 @@
 
 #include "trace_io/shares.h"
 
-#include <charconv>
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -134,10 +134,10 @@ bool parse_header(std::string_view line, ShareFile& share) {
 // lies beyond is counted, not kept. A device or a file that is no share
 // costs one line's reading.
 struct ShareText {
-  std::string header;      // the first line, without its newline
+  std::string header;  // the first line, without its newline
   bool header_ended = false;
-  std::string body;        // at most `bytes` + 1 bytes after the header
-  uint64_t beyond = 0;     // the bytes after those
+  std::string body;     // at most `bytes` + 1 bytes after the header
+  uint64_t beyond = 0;  // the bytes after those
 };
 
 class ShareReader {
@@ -163,7 +163,8 @@ class ShareReader {
   }
   void body(ShareText& text, uint64_t bytes) {
     while (fill()) {
-      size_t room = text.body.size() <= bytes ? static_cast<size_t>(bytes + 1 - text.body.size()) : 0;
+      size_t room =
+          text.body.size() <= bytes ? static_cast<size_t>(bytes + 1 - text.body.size()) : 0;
       size_t take = std::min(room, got_ - at_);
       text.body.append(buf_ + at_, take);
       text.beyond += got_ - at_ - take;

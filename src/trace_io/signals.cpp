@@ -40,7 +40,8 @@ extern "C" void on_interrupt(int signal) {
   write_safely(fd, signal == SIGINT    ? "interrupted by SIGINT"
                    : signal == SIGTERM ? "interrupted by SIGTERM"
                                        : "interrupted by SIGHUP");
-  if (run != nullptr && run->outputs_created) write_safely(fd, "; the outputs of this run are incomplete");
+  if (run != nullptr && run->outputs_created)
+    write_safely(fd, "; the outputs of this run are incomplete");
   write_safely(fd, "\n");
   ::signal(signal, SIG_DFL);
   ::raise(signal);

@@ -68,12 +68,14 @@ bool FrameSource::decode_packet(std::deque<Decoded>& into) {
   };
   VideoFrame frame;
   if (reader_.next(frame)) {
-    if (frames_ && frame.frame >= *frames_) fail(reader_.path() + ": the file changed while it was being read");
+    if (frames_ && frame.frame >= *frames_)
+      fail(reader_.path() + ": the file changed while it was being read");
     ++fed_;
     decoder_.send(reader_.packet(), frame.frame, keep);
     return false;
   }
-  if (frames_ && fed_ != *frames_) fail(reader_.path() + ": the file changed while it was being read");
+  if (frames_ && fed_ != *frames_)
+    fail(reader_.path() + ": the file changed while it was being read");
   ++fed_;  // the end: every picture left comes out
   decoder_.send(nullptr, -1, keep);
   return true;
@@ -90,8 +92,7 @@ void FrameSource::produce() {
     // handed over under the lock.
     std::deque<Decoded> frames;
     bool ended = false;
-    std::optional<RunFailure> failure =
-        failure_of([&] { ended = decode_packet(frames); });
+    std::optional<RunFailure> failure = failure_of([&] { ended = decode_packet(frames); });
     std::lock_guard<std::mutex> lock(mutex_);
     for (Decoded& d : frames) queue_.push_back(std::move(d));
     if (failure) failure_ = failure;

@@ -69,15 +69,15 @@ class FrameSource {
  private:
   // Decodes the next packet's pictures into `into`; true at the end.
   bool decode_packet(std::deque<Decoded>& into);
-  void produce();                                  // the decoding thread
+  void produce();  // the decoding thread
   VideoReader reader_;
   Decoder decoder_;
   std::optional<int32_t> frames_;
-  int64_t fed_ = 0;  // the decoding thread's
+  int64_t fed_ = 0;   // the decoding thread's
   std::mutex mutex_;  // guards what follows, while the thread runs
   std::condition_variable changed_;
   std::deque<Decoded> queue_;
   bool done_ = false, stop_ = false;
   std::optional<RunFailure> failure_;  // the thread's, handed to next()
-  std::thread thread_;  // not joinable: decoded on the caller's thread
+  std::thread thread_;                 // not joinable: decoded on the caller's thread
 };

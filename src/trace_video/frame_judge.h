@@ -18,7 +18,7 @@ struct FrameVerdict {
   ReceiveStatus status = ReceiveStatus::kUnsent;
   bool decodable = false;
   std::optional<double> deadline_s;  // with a play-out delay
-  bool untimed = false;  // late for an arrival time that is no number
+  bool untimed = false;              // late for an arrival time that is no number
 };
 
 // The summary figures, in their output order.

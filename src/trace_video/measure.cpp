@@ -114,8 +114,8 @@ class Measurer {
       if (!d.picture) {
         int64_t shown = player_.slots() + 1;
         while (order_->next().picture) ++shown;
-        fail(ref_path_ + ": has " + std::to_string(player_.slots()) + " frames, fewer than the video's " +
-             std::to_string(shown));
+        fail(ref_path_ + ": has " + std::to_string(player_.slots()) +
+             " frames, fewer than the video's " + std::to_string(shown));
       }
       d.frame = o.frame;
       d.fed = o.fed;
@@ -154,7 +154,8 @@ class Measurer {
     if (!shown_) shown_ = gray_like(truth);
     if (!same_shape(shown_.get(), truth))
       fail(ref_path_ + ": frames of " + frame_shape(truth) + ", the video's are " +
-           frame_shape(shown_.get()) + ": the reference must have the video's size and pixel format");
+           frame_shape(shown_.get()) +
+           ": the reference must have the video's size and pixel format");
     SlotFigures figures =
         compare_pictures(picture_of(shown_.get(), video_), picture_of(truth, ref_path_));
     if (f >= 0) slots_[static_cast<size_t>(f)] = {player_.slots() - 1, !decoded, figures};

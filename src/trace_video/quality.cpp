@@ -4,10 +4,10 @@
 
 #include "trace_video/quality.h"
 
-#include "trace_io/statistics.h"
-
 #include <algorithm>
 #include <cmath>
+
+#include "trace_io/statistics.h"
 
 namespace {
 

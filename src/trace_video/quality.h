@@ -27,7 +27,7 @@ struct Picture {
 inline constexpr double kMaxPsnr = 100;
 struct SlotFigures {
   double mse_y = 0, mse_avg = 0;  // luma; all samples of the three planes
-  std::optional<double> ssim_y;  // none for a picture under 8x8: no window
+  std::optional<double> ssim_y;   // none for a picture under 8x8: no window
   double psnr_y() const;
   double psnr_avg() const;
   int mos() const;  // from psnr_y: 5 above 37 dB, 4 above 31, 3 above 25, 2 above 20, else 1
@@ -83,7 +83,8 @@ class SlotPlayer {
 template <typename Received>
 std::optional<Placement> SlotPlayer::place(bool finished, const Received& received) {
   Placement p{false, 0};
-  while (static_cast<size_t>(p.dropped) < got_.size() && passed(got_[static_cast<size_t>(p.dropped)]))
+  while (static_cast<size_t>(p.dropped) < got_.size() &&
+         passed(got_[static_cast<size_t>(p.dropped)]))
     ++p.dropped;
   bool none = static_cast<size_t>(p.dropped) == got_.size();
   if (none && !finished && frame_ >= 0 && received(frame_)) return std::nullopt;  // may yet come
@@ -96,7 +97,7 @@ std::optional<Placement> SlotPlayer::place(bool finished, const Received& receiv
 // The quality summary over all slots, appended to receive's.
 struct QualitySummary {
   int64_t slots = 0, frozen = 0;
-  int64_t without_slot = 0;  // frames the undamaged stream never shows
+  int64_t without_slot = 0;    // frames the undamaged stream never shows
   std::vector<double> psnr_y;  // per slot, as capped
   double mse_avg_sum = 0, ssim_sum = 0;
   int64_t ssim_slots = 0;  // slots with an SSIM

@@ -62,7 +62,8 @@ ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const st
     frames->create(run, options.frames.c_str());
   }
   std::unique_ptr<Remuxer> out;
-  if (!options.out.empty()) out = std::make_unique<Remuxer>(run, options.out, reader.stream(), video);
+  if (!options.out.empty())
+    out = std::make_unique<Remuxer>(run, options.out, reader.stream(), video);
 
   FrameJudge judge(rows, options.playout_delay, first_arrival);
   std::vector<Judged> judged;
@@ -75,7 +76,8 @@ ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const st
     if (!size_note && row != nullptr && row->sent_packets > 0 && row->sent_bytes != f.size)
       size_note = "note: frame " + std::to_string(f.frame) + ": the traces sent " +
                   std::to_string(row->sent_bytes) + " bytes of it, the video's packet has " +
-                  std::to_string(f.size) + " (traces may count headers); the figures come all the same";
+                  std::to_string(f.size) +
+                  " (traces may count headers); the figures come all the same";
   }
   if (out) out->finish();
   input.check();

@@ -82,9 +82,10 @@ void run_send(RunState& run, const SendOptions& options, const std::string& vide
       id = static_cast<int32_t>(static_cast<uint32_t>(id) + 1);  // wraps, as ids do
     }
     auto count = [](int64_t n) { return Field::number(std::to_string(n)); };
-    frames.write(csv_row({count(f.frame), Field::number(std::string(1, static_cast<char>(f.type))),
-                          count(f.key ? 1 : 0), count(f.size), Field::number(optional_number(f.pts_s)),
-                          Field::number(optional_number(f.dts_s)), count(packets), count(source)}));
+    frames.write(
+        csv_row({count(f.frame), Field::number(std::string(1, static_cast<char>(f.type))),
+                 count(f.key ? 1 : 0), count(f.size), Field::number(optional_number(f.pts_s)),
+                 Field::number(optional_number(f.dts_s)), count(packets), count(source)}));
   }
   for (OutFile& s : sd) s.close();
   frames.close();

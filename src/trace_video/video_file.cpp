@@ -55,8 +55,10 @@ VideoInput::VideoInput(RunState& run, const std::string& path, bool read_again) 
   if (::stat(path.c_str(), &st) != 0) return;  // the reader says why
   regular_ = S_ISREG(st.st_mode);
   if (!regular_ && read_again && !S_ISDIR(st.st_mode))
-    fail(path + ": not a file but a pipe, FIFO or device, which can be read only once; receive reads "
-                "the video once to judge its frames and again to decode them: give a file, or --no-decode");
+    fail(
+        path +
+        ": not a file but a pipe, FIFO or device, which can be read only once; receive reads "
+        "the video once to judge its frames and again to decode them: give a file, or --no-decode");
   if (!regular_) return;
   dev_ = st.st_dev;
   ino_ = st.st_ino;
@@ -190,8 +192,8 @@ FrameType VideoReader::parse_type() {
   uint8_t* out = nullptr;
   int out_size = 0;
   parser_->pict_type = AV_PICTURE_TYPE_NONE;
-  av_parser_parse2(parser_.get(), codec_.get(), &out, &out_size, packet_->data, packet_->size, AV_NOPTS_VALUE,
-                   AV_NOPTS_VALUE, 0);
+  av_parser_parse2(parser_.get(), codec_.get(), &out, &out_size, packet_->data, packet_->size,
+                   AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
   return type_of(parser_->pict_type);
 }
 

@@ -34,7 +34,8 @@ class VideoInput {
   dev_t dev_ = 0;
   ino_t ino_ = 0;
   off_t size_ = 0;
-  struct timespec mtime_ {}, ctime_{};
+  struct timespec mtime_ {
+  }, ctime_{};
 };
 
 // The first video stream of a file, read packet by packet.
@@ -70,7 +71,7 @@ class VideoReader {
   AVStream* stream_ = nullptr;
   PacketPtr packet_;
   std::deque<PacketPtr> ahead_;  // read by lead_in(), not yet given out
-  CodecPtr codec_;  // for the parser: the stream's extradata
+  CodecPtr codec_;               // for the parser: the stream's extradata
   ParserPtr parser_;
   bool timed_ = false;
   double seconds_per_frame_ = 0;  // without timestamps

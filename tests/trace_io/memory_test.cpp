@@ -3,6 +3,8 @@
 // tree of files made here, and on a real cgroup where the test may make
 // one.
 
+#include "trace_io/memory.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,7 +12,6 @@
 #include <fstream>
 
 #include "test_support.h"
-#include "trace_io/memory.h"
 
 namespace {
 
@@ -47,32 +48,72 @@ TEST_F(CgroupMemoryTest, OwnCgroupAndTheTighterOfItsParents) {
     bool limited;
     uint64_t headroom;
   } cases[] = {
-      {"v1: the process's own cgroup, not the root's", false, kV1Mounts,
+      {"v1: the process's own cgroup, not the root's",
+       false,
+       kV1Mounts,
        "4:memory:/jobs/a\n1:cpu:/\n0::/\n",
-       {{"/sys/fs/cgroup/memory", huge, "1"}, {"/sys/fs/cgroup/memory/jobs/a", "314572800", "104857600"}},
-       true, 200 * kMiB},
-      {"v1: a parent tighter than the cgroup", false, kV1Mounts, "4:memory:/jobs/a\n",
+       {{"/sys/fs/cgroup/memory", huge, "1"},
+        {"/sys/fs/cgroup/memory/jobs/a", "314572800", "104857600"}},
+       true,
+       200 * kMiB},
+      {"v1: a parent tighter than the cgroup",
+       false,
+       kV1Mounts,
+       "4:memory:/jobs/a\n",
        {{"/sys/fs/cgroup/memory/jobs", "209715200", "157286400"},
         {"/sys/fs/cgroup/memory/jobs/a", huge, "104857600"}},
-       true, 50 * kMiB},
-      {"v1: no limit anywhere", false, kV1Mounts, "4:memory:/jobs/a\n",
-       {{"/sys/fs/cgroup/memory/jobs/a", huge, "1"}}, false, UINT64_MAX},
-      {"v1: a controller list with memory in it", false,
+       true,
+       50 * kMiB},
+      {"v1: no limit anywhere",
+       false,
+       kV1Mounts,
+       "4:memory:/jobs/a\n",
+       {{"/sys/fs/cgroup/memory/jobs/a", huge, "1"}},
+       false,
+       UINT64_MAX},
+      {"v1: a controller list with memory in it",
+       false,
        "35 31 0:32 / /sys/fs/cgroup/cpu,memory rw - cgroup cgroup rw,cpu,memory\n",
-       "4:cpu,memory:/a\n", {{"/sys/fs/cgroup/cpu,memory/a", "104857600", "0"}}, true, 100 * kMiB},
-      {"v1: inside a container, paths from the mount's root", false, kContainerMounts,
+       "4:cpu,memory:/a\n",
+       {{"/sys/fs/cgroup/cpu,memory/a", "104857600", "0"}},
+       true,
+       100 * kMiB},
+      {"v1: inside a container, paths from the mount's root",
+       false,
+       kContainerMounts,
        "4:memory:/box/job\n",
-       {{"/sys/fs/cgroup/memory", "104857600", "52428800"}, {"/sys/fs/cgroup/memory/job", huge, "0"}},
-       true, 50 * kMiB},
-      {"v2: own and parent, the tighter", true, kV2Mounts, "0::/user/job\n",
+       {{"/sys/fs/cgroup/memory", "104857600", "52428800"},
+        {"/sys/fs/cgroup/memory/job", huge, "0"}},
+       true,
+       50 * kMiB},
+      {"v2: own and parent, the tighter",
+       true,
+       kV2Mounts,
+       "0::/user/job\n",
        {{"/sys/fs/cgroup/user", "104857600", "94371840"}, {"/sys/fs/cgroup/user/job", "max", "0"}},
-       true, 10 * kMiB},
-      {"v2: max everywhere", true, kV2Mounts, "0::/user/job\n",
-       {{"/sys/fs/cgroup/user/job", "max", "5"}}, false, UINT64_MAX},
-      {"usage above the limit leaves nothing", true, kV2Mounts, "0::/a\n",
-       {{"/sys/fs/cgroup/a", "100", "200"}}, true, 0},
-      {"no mount of the hierarchy", false, kV2Mounts, "4:memory:/a\n",
-       {{"/sys/fs/cgroup/memory/a", "100", "0"}}, false, UINT64_MAX},
+       true,
+       10 * kMiB},
+      {"v2: max everywhere",
+       true,
+       kV2Mounts,
+       "0::/user/job\n",
+       {{"/sys/fs/cgroup/user/job", "max", "5"}},
+       false,
+       UINT64_MAX},
+      {"usage above the limit leaves nothing",
+       true,
+       kV2Mounts,
+       "0::/a\n",
+       {{"/sys/fs/cgroup/a", "100", "200"}},
+       true,
+       0},
+      {"no mount of the hierarchy",
+       false,
+       kV2Mounts,
+       "4:memory:/a\n",
+       {{"/sys/fs/cgroup/memory/a", "100", "0"}},
+       false,
+       UINT64_MAX},
   };
   for (const Case& c : cases) {
     fs::remove_all("sys");
@@ -101,7 +142,8 @@ TEST_F(CgroupMemoryTest, RealCgroupParentLimitIsObeyed) {
         controllers.find(",memory") != std::string::npos) {
       base = "/sys/fs/cgroup/memory" + line.substr(b + 1);
       limit_file = "memory.limit_in_bytes";
-    } else if (line.rfind("0::", 0) == 0 && base.empty() && Exists("/sys/fs/cgroup/cgroup.controllers")) {
+    } else if (line.rfind("0::", 0) == 0 && base.empty() &&
+               Exists("/sys/fs/cgroup/cgroup.controllers")) {
       base = "/sys/fs/cgroup" + line.substr(3);
       limit_file = "memory.max";
     }
@@ -111,9 +153,7 @@ TEST_F(CgroupMemoryTest, RealCgroupParentLimitIsObeyed) {
     GTEST_SKIP() << "no cgroup to make here (needs root and a memory cgroup)";
   std::string child = parent + "/run";
   bool made = mkdir(child.c_str(), 0755) == 0;
-  {
-    std::ofstream(parent + "/" + limit_file) << 200 * kMiB << "\n";
-  }
+  { std::ofstream(parent + "/" + limit_file) << 200 * kMiB << "\n"; }
   if (made && limit_file == "memory.max") {
     // v2: the parent must hand the memory controller down.
     std::ofstream(parent + "/cgroup.subtree_control") << "+memory\n";
@@ -122,7 +162,8 @@ TEST_F(CgroupMemoryTest, RealCgroupParentLimitIsObeyed) {
   WriteFile("sd", "0.0 1 1 100 0 1\n");
   WriteFile("rd", "");
   std::string command = "sh -c 'echo $$ > " + child + "/cgroup.procs && exec \"" +
-                        std::string(TRACE_REPORT_BINARY) + "\" bomb.gz sd sd rd' 2>&1; echo status=$?";
+                        std::string(TRACE_REPORT_BINARY) +
+                        "\" bomb.gz sd sd rd' 2>&1; echo status=$?";
   std::string out = made ? Shell(command) : "";
   rmdir(child.c_str());
   rmdir(parent.c_str());

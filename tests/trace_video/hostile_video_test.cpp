@@ -26,15 +26,16 @@ class HostileVideoTest : public ScratchTest {
  protected:
   void SetUp() override {
     ScratchTest::SetUp();
-    if (Shell("command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null && echo yes") != "yes\n")
+    if (Shell("command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null && echo yes") !=
+        "yes\n")
       GTEST_SKIP() << "ffmpeg tools missing";
   }
   static RunResult Video(const std::vector<std::string>& args) {
     return RunToolAt(TRACE_VIDEO_BINARY, args, {"TRACE_ALIGN_THREADS=1"});
   }
   // A clip of testsrc2 made by ffmpeg with these output options.
-  static void Make(const std::string& path, const std::string& options, const std::string& size = "160x90",
-                   double seconds = 2) {
+  static void Make(const std::string& path, const std::string& options,
+                   const std::string& size = "160x90", double seconds = 2) {
     Shell("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=" + size + ":rate=25 -t " +
           std::to_string(seconds) + " " + options + " '" + path + "'");
     ASSERT_TRUE(Exists(path)) << path;
@@ -42,7 +43,8 @@ class HostileVideoTest : public ScratchTest {
   // send's traces of video in dir, and a receiver trace of every packet.
   static void Traces(const std::string& video, const std::string& dir) {
     ASSERT_EQ(0, RunToolAt(TRACE_VIDEO_BINARY, {"send", video, dir}).status) << video;
-    Shell("cd '" + dir + "' && awk '{ printf \"%.6f %s %d %d %d\\n\", $1 + 0.01, substr(FILENAME, 3), "
+    Shell("cd '" + dir +
+          "' && awk '{ printf \"%.6f %s %d %d %d\\n\", $1 + 0.01, substr(FILENAME, 3), "
           "$3, $4, $2 }' sd0 sd1 sd2 | sort -n > rd");
   }
   static std::vector<std::string> TracesOf(const std::string& dir) {
@@ -67,7 +69,8 @@ class HostileVideoTest : public ScratchTest {
 // No output may be an input (VIDEO, --reference, a trace) or a link to
 // one, nor another output; each is refused before anything is written.
 TEST_F(HostileVideoTest, OutputsNeverOverwriteInputsOrEachOther) {
-  Shell("cp '" + kExamples + "clip.mp4' v.mp4 && cp v.mp4 ref.mp4 && ln -s ref.mp4 link.mkv && "
+  Shell("cp '" + kExamples +
+        "clip.mp4' v.mp4 && cp v.mp4 ref.mp4 && ln -s ref.mp4 link.mkv && "
         "mkdir od && ln -s ../v.mp4 od/sd1");
   std::string before = Shell("md5sum v.mp4 ref.mp4");
   std::vector<std::string> traces = {kExamples + "sd0", kExamples + "sd1", kExamples + "sd2",
@@ -110,9 +113,10 @@ TEST_F(HostileVideoTest, OutputsNeverOverwriteInputsOrEachOther) {
 
   // A FIFO as --out is refused at once, as --frames and --yuv are.
   ASSERT_EQ(0, mkfifo("fifo.mkv", 0644));
-  std::string out = Shell("timeout 60 '" + std::string(TRACE_VIDEO_BINARY) +
-                          "' receive --no-decode --out fifo.mkv v.mp4 " + traces[0] + " " + traces[1] +
-                          " " + traces[2] + " " + traces[3] + " 2>&1 >/dev/null; echo status=$?");
+  std::string out =
+      Shell("timeout 60 '" + std::string(TRACE_VIDEO_BINARY) +
+            "' receive --no-decode --out fifo.mkv v.mp4 " + traces[0] + " " + traces[1] + " " +
+            traces[2] + " " + traces[3] + " 2>&1 >/dev/null; echo status=$?");
   EXPECT_EQ("fifo.mkv: cannot create: not a regular file\nstatus=1\n", out);
 }
 
@@ -120,19 +124,22 @@ TEST_F(HostileVideoTest, OutputsNeverOverwriteInputsOrEachOther) {
 // refused at once, with the reason, where it would be read again.
 TEST_F(HostileVideoTest, PipedVideoIsReadOnceOrRefused) {
   std::string tool = TRACE_VIDEO_BINARY;
-  std::string traces = kExamples + "sd0 " + kExamples + "sd1 " + kExamples + "sd2 " + kExamples + "rd";
+  std::string traces =
+      kExamples + "sd0 " + kExamples + "sd1 " + kExamples + "sd2 " + kExamples + "rd";
   std::string piped = "<(cat '" + kExamples + "clip.mp4')";
-  EXPECT_EQ("status=0\n", Shell("bash -c \"'" + tool + "' send " + piped + " out\"; echo status=$?"));
+  EXPECT_EQ("status=0\n",
+            Shell("bash -c \"'" + tool + "' send " + piped + " out\"; echo status=$?"));
   EXPECT_EQ(ReadFile(kExamples + "frames.csv"), ReadFile("out/frames.csv"));
   std::string decoded =
       Shell("bash -c \"'" + tool + "' receive " + piped + " " + traces + "\" 2>&1; echo status=$?");
-  EXPECT_NE(std::string::npos, decoded.find(": not a file but a pipe, FIFO or device, which can be read "
-                                            "only once; receive reads the video once to judge its "
-                                            "frames and again to decode them: give a file, or "
-                                            "--no-decode\nstatus=1\n"))
+  EXPECT_NE(std::string::npos,
+            decoded.find(": not a file but a pipe, FIFO or device, which can be read "
+                         "only once; receive reads the video once to judge its "
+                         "frames and again to decode them: give a file, or "
+                         "--no-decode\nstatus=1\n"))
       << decoded;
-  std::string judged = Shell("bash -c \"'" + tool + "' receive --no-decode " + piped + " " + traces +
-                             "\" 2>&1; echo status=$?");
+  std::string judged = Shell("bash -c \"'" + tool + "' receive --no-decode " + piped + " " +
+                             traces + "\" 2>&1; echo status=$?");
   EXPECT_NE(std::string::npos, judged.find("frames_received:       244\n")) << judged;
 }
 
@@ -150,10 +157,11 @@ TEST_F(HostileVideoTest, JoinedAndCutStreamsShowWhatArrived) {
   // --out cannot hold timestamps going back: the input's fault is said.
   RunResult out = Receive({"--out", "joined.mkv"}, "joined.ts", "j");
   EXPECT_EQ(1, out.status);
-  EXPECT_EQ("joined.ts: frame 25: its decode time 1.4 s is not after the one of the frame before it "
-            "in joined.mkv (2.36 s), as in streams joined end to end; joined.mkv's container "
-            "cannot hold that; the outputs of this run are incomplete\n",
-            out.err);
+  EXPECT_EQ(
+      "joined.ts: frame 25: its decode time 1.4 s is not after the one of the frame before it "
+      "in joined.mkv (2.36 s), as in streams joined end to end; joined.mkv's container "
+      "cannot hold that; the outputs of this run are incomplete\n",
+      out.err);
 
   // A TS cut mid-GOP: the frames before its first key frame show in no slot.
   Make("g.ts", "-c:v libx264 -bf 2 -g 25 -pix_fmt yuv420p");
@@ -161,8 +169,9 @@ TEST_F(HostileVideoTest, JoinedAndCutStreamsShowWhatArrived) {
   Traces("cut.ts", "c");
   RunResult cut = Receive({"--frames", "cut.csv"}, "cut.ts", "c");
   ASSERT_EQ(0, cut.status) << cut.err;
-  int shown = std::stoi(Shell("ffmpeg -nostdin -v error -threads 1 -i cut.ts -f framemd5 - 2>/dev/null "
-                              "| grep -vc '#'"));
+  int shown =
+      std::stoi(Shell("ffmpeg -nostdin -v error -threads 1 -i cut.ts -f framemd5 - 2>/dev/null "
+                      "| grep -vc '#'"));
   int frames = std::stoi(Figure(cut.out, "video_frames"));
   EXPECT_GT(frames, shown);
   EXPECT_EQ(std::to_string(frames - shown), Figure(cut.out, "frames_without_slot"));
@@ -188,10 +197,14 @@ TEST_F(HostileVideoTest, StreamsWithoutTypesOrTimes) {
   for (const char* s : {"sd0", "sd1", "sd2"})
     EXPECT_EQ(ReadFile(std::string("bmp4/") + s), ReadFile(std::string("bmkv/") + s)) << s;
 
-  Shell("ffmpeg -nostdin -v error -i '" + kExamples + "clip.mp4' -c copy -bsf:v h264_mp4toannexb clip.264");
-  std::vector<std::string> traces = {kExamples + "sd0", kExamples + "sd1", kExamples + "sd2", kExamples + "rd"};
-  RunResult mp4 = Video({"receive", "--frames", "mp4.csv", kExamples + "clip.mp4", traces[0], traces[1], traces[2], traces[3]});
-  RunResult raw = Video({"receive", "--fps", "25", "--frames", "raw.csv", "clip.264", traces[0], traces[1], traces[2], traces[3]});
+  Shell("ffmpeg -nostdin -v error -i '" + kExamples +
+        "clip.mp4' -c copy -bsf:v h264_mp4toannexb clip.264");
+  std::vector<std::string> traces = {kExamples + "sd0", kExamples + "sd1", kExamples + "sd2",
+                                     kExamples + "rd"};
+  RunResult mp4 = Video({"receive", "--frames", "mp4.csv", kExamples + "clip.mp4", traces[0],
+                         traces[1], traces[2], traces[3]});
+  RunResult raw = Video({"receive", "--fps", "25", "--frames", "raw.csv", "clip.264", traces[0],
+                         traces[1], traces[2], traces[3]});
   ASSERT_EQ(0, raw.status) << raw.err;
   std::string summary = mp4.out.substr(mp4.out.find("frames_frozen"));
   EXPECT_EQ(summary, raw.out.substr(raw.out.find("frames_frozen")));
@@ -206,10 +219,11 @@ TEST_F(HostileVideoTest, PictureSizesThatCannotBeMeasured) {
   Traces("sizes.ts", "s");
   RunResult sizes = Receive({"--yuv", "s.y4m"}, "sizes.ts", "s");
   EXPECT_EQ(1, sizes.status);
-  EXPECT_EQ("sizes.ts: the picture size changes within the stream (160x90 yuv420p, then 96x64 "
-            "yuv420p): the quality figures take one size throughout; give --no-decode; the "
-            "outputs of this run are incomplete\n",
-            sizes.err);
+  EXPECT_EQ(
+      "sizes.ts: the picture size changes within the stream (160x90 yuv420p, then 96x64 "
+      "yuv420p): the quality figures take one size throughout; give --no-decode; the "
+      "outputs of this run are incomplete\n",
+      sizes.err);
   EXPECT_EQ(0, Receive({"--no-decode"}, "sizes.ts", "s").status);
 
   Make("tiny.nut", "-c:v rawvideo -pix_fmt yuv420p", "16x4", 1);
@@ -217,9 +231,10 @@ TEST_F(HostileVideoTest, PictureSizesThatCannotBeMeasured) {
   RunResult tiny = Receive({"--frames", "t.csv"}, "tiny.nut", "t");
   ASSERT_EQ(0, tiny.status) << tiny.err;
   EXPECT_EQ("n/a", Figure(tiny.out, "ssim_y_mean"));
-  EXPECT_EQ("trace_video: note: slots whose pictures are under 8x8 samples, with no SSIM window: 25; "
-            "their ssim_y is empty and ssim_y_mean leaves them out\n",
-            tiny.err);
+  EXPECT_EQ(
+      "trace_video: note: slots whose pictures are under 8x8 samples, with no SSIM window: 25; "
+      "their ssim_y is empty and ssim_y_mean leaves them out\n",
+      tiny.err);
   std::istringstream rows(ReadFile("t.csv"));
   std::string header, row;
   std::getline(rows, header);
@@ -243,8 +258,9 @@ TEST_F(HostileVideoTest, VideoChangedBetweenPassesIsFound) {
   RunState run("trace_video", true);
   ReceiveOptions options;
   std::vector<SlotResult> slots(judged.size());
-  EXPECT_EQ("long.mp4: the file changed while it was being read",
-            failure_message_of(run.program, [&] { measure(run, options, "long.mp4", judged, slots); }));
+  EXPECT_EQ(
+      "long.mp4: the file changed while it was being read",
+      failure_message_of(run.program, [&] { measure(run, options, "long.mp4", judged, slots); }));
 
   // Replaced (renamed over) or rewritten in place after it was stamped.
   for (const char* how : {"cp long.mp4 next.mp4 && mv next.mp4 v.mp4", "cat long.mp4 > v.mp4"}) {
@@ -265,11 +281,11 @@ TEST_F(HostileVideoTest, VideoChangedBetweenPassesIsFound) {
 TEST_F(HostileVideoTest, InterruptedRunSaysSo) {
   ASSERT_EQ(0, mkfifo("ref.fifo", 0644));
   int out, err;
-  pid_t pid = StartProgram(TRACE_VIDEO_BINARY,
-                           {"receive", "--frames", "f.csv", "--reference", "ref.fifo",
-                            kExamples + "clip.mp4", kExamples + "sd0", kExamples + "sd1",
-                            kExamples + "sd2", kExamples + "rd"},
-                           {}, &out, &err);
+  pid_t pid = StartProgram(
+      TRACE_VIDEO_BINARY,
+      {"receive", "--frames", "f.csv", "--reference", "ref.fifo", kExamples + "clip.mp4",
+       kExamples + "sd0", kExamples + "sd1", kExamples + "sd2", kExamples + "rd"},
+      {}, &out, &err);
   ASSERT_GT(pid, 0);
   for (int i = 0; i < 600 && !Exists("f.csv"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -289,10 +305,11 @@ TEST_F(HostileVideoTest, SweepNotesNameTheirRun) {
   WriteFile("rd", ReadFile(kExamples + "rd") + "9.000000 0 999 100 9999\n");
   std::string traces = kExamples + "sd0," + kExamples + "sd1," + kExamples + "sd2,";
   WriteFile("list.csv", "plain," + traces + kExamples + "rd\nextra," + traces + "rd\n");
-  RunResult r = Video({"receive", "--runs", "list.csv", "--no-decode", "-j", "1", kExamples + "clip.mp4"});
+  RunResult r =
+      Video({"receive", "--runs", "list.csv", "--no-decode", "-j", "1", kExamples + "clip.mp4"});
   ASSERT_EQ(0, r.status) << r.err;
-  EXPECT_NE(std::string::npos,
-            r.err.find("trace_video: list.csv:2: note: the traces name 1 frames the video does not have (999)\n"))
+  EXPECT_NE(std::string::npos, r.err.find("trace_video: list.csv:2: note: the traces name 1 frames "
+                                          "the video does not have (999)\n"))
       << r.err;
   EXPECT_EQ(std::string::npos, r.err.find("list.csv:1:")) << r.err;
 }

@@ -37,7 +37,8 @@ class ShownPicturesTest : public ScratchTest, public ::testing::WithParamInterfa
  protected:
   void SetUp() override {
     ScratchTest::SetUp();
-    if (Shell("command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null && echo yes") != "yes\n")
+    if (Shell("command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null && echo yes") !=
+        "yes\n")
       GTEST_SKIP() << "ffmpeg tools missing";
   }
 
@@ -45,12 +46,16 @@ class ShownPicturesTest : public ScratchTest, public ::testing::WithParamInterfa
   // in seconds as the frames carry them (not the decoder's guess).
   static std::vector<std::pair<double, std::string>> Decoded(const std::string& path) {
     std::vector<double> pts;
-    std::string tb_line = Shell("ffprobe -v error -select_streams v:0 -show_entries stream=time_base "
-                                "-of csv=p=0 '" + path + "'");
+    std::string tb_line = Shell(
+        "ffprobe -v error -select_streams v:0 -show_entries stream=time_base "
+        "-of csv=p=0 '" +
+        path + "'");
     std::vector<std::string> tb = Split(tb_line.substr(0, tb_line.find('\n')), '/');
     // "frames.frame.N.pts=T", among the frames' side data lines.
-    std::istringstream probe(Shell("ffprobe -v error -threads 1 -select_streams v:0 -show_entries "
-                                   "frame=pts -of flat '" + path + "' 2>/dev/null"));
+    std::istringstream probe(
+        Shell("ffprobe -v error -threads 1 -select_streams v:0 -show_entries "
+              "frame=pts -of flat '" +
+              path + "' 2>/dev/null"));
     for (std::string line; std::getline(probe, line);) {
       size_t at = line.find(".pts=");
       if (line.rfind("frames.frame.", 0) == 0 && at != std::string::npos &&
@@ -104,11 +109,15 @@ TEST_P(ShownPicturesTest, SlotsFollowFfmpegsDecodeOfTheReceivedVideo) {
     std::vector<bool> lost(sent.size());
     auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
     switch (seed) {
-      case 0: break;  // nothing lost
-      case 1: lost[pick(sent.size())] = true; break;
+      case 0:
+        break;  // nothing lost
+      case 1:
+        lost[pick(sent.size())] = true;
+        break;
       case 2:  // bursts of three packets
         for (int b = 0; b < 12; ++b)
-          for (size_t at = pick(sent.size()), k = at; k < std::min(sent.size(), at + 3); ++k) lost[k] = true;
+          for (size_t at = pick(sent.size()), k = at; k < std::min(sent.size(), at + 3); ++k)
+            lost[k] = true;
         break;
       case 3:  // a key frame whole, not the first
         for (int i : packets_of[keys[1 + pick(keys.size() - 1)]]) lost[i] = true;
@@ -124,7 +133,8 @@ TEST_P(ShownPicturesTest, SlotsFollowFfmpegsDecodeOfTheReceivedVideo) {
       if (lost[i]) continue;
       const Line& l = sent[i];
       char line[128];
-      std::snprintf(line, sizeof line, "%.6f %d %d %d %d\n", l.time + 0.01, l.source, l.frame, l.size, l.id);
+      std::snprintf(line, sizeof line, "%.6f %d %d %d %d\n", l.time + 0.01, l.source, l.frame,
+                    l.size, l.id);
       rd.push_back({l.time + 0.01, line});
     }
     std::stable_sort(rd.begin(), rd.end(),
@@ -191,7 +201,8 @@ TEST_P(ShownPicturesTest, SlotsFollowFfmpegsDecodeOfTheReceivedVideo) {
 INSTANTIATE_TEST_SUITE_P(
     Codecs, ShownPicturesTest,
     ::testing::Values(
-        Clip{"h264", "-c:v libx264 -bf 2 -g 48 -keyint_min 48 -sc_threshold 0 -pix_fmt yuv420p", "mp4"},
+        Clip{"h264", "-c:v libx264 -bf 2 -g 48 -keyint_min 48 -sc_threshold 0 -pix_fmt yuv420p",
+             "mp4"},
         Clip{"hevc",
              "-c:v libx265 -x265-params keyint=48:min-keyint=48:bframes=2:log-level=error "
              "-pix_fmt yuv420p",
