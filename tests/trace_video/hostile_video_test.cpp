@@ -111,6 +111,16 @@ TEST_F(HostileVideoTest, OutputsNeverOverwriteInputsOrEachOther) {
   EXPECT_FALSE(Exists("od/sd0"));
   EXPECT_EQ(before, Shell("md5sum v.mp4 ref.mp4"));
 
+  // --out on a full disk says, as every output does, that the outputs
+  // are incomplete.
+  ASSERT_EQ(0, symlink("/dev/full", "full.mkv"));
+  RunResult full = Video({"receive", "--no-decode", "--out", "full.mkv", "v.mp4", traces[0],
+                          traces[1], traces[2], traces[3]});
+  EXPECT_EQ(1, full.status);
+  EXPECT_EQ("full.mkv: cannot write: No space left on device; the outputs of this run are "
+            "incomplete\n",
+            full.err);
+
   // A FIFO as --out is refused at once, as --frames and --yuv are.
   ASSERT_EQ(0, mkfifo("fifo.mkv", 0644));
   std::string out =
