@@ -1,0 +1,37 @@
+// The simulated network, behind an interface of plain records: ns-3's
+// headers are C++17 (3.37's do not compile as C++20), so the files that
+// include them are built as C++17 and include nothing of the library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "trace_net/trace_apps_lines.h"
+
+struct NetworkSettings {
+  std::string rate = "10Mbps", delay = "20ms";
+  std::string qdisc = "fifo";
+  uint32_t queue = 100;
+  double loss = 0;
+  uint32_t seed = 1;
+  double drain = 5;
+  std::string pcap;  // prefix; empty: none
+};
+
+// What became of each datagram of each source.
+enum class Fate : uint8_t { kOther, kQueue, kChannel, kDelivered };
+struct Arrival {
+  double time;  // on the traces' clock
+  uint8_t source;
+  uint32_t line;
+};
+struct NetworkResult {
+  std::vector<Arrival> arrivals;  // in arrival order
+  std::vector<Fate> fates[3];     // by source and line
+};
+
+// Runs the simulation of the three sources' lines through a point-to-point
+// link; returns "" on success, else the problem with a setting.
+std::string simulate_p2p(const NetworkSettings& settings,
+                         const std::vector<trace_net::SentLine> (&lines)[3], NetworkResult& result);

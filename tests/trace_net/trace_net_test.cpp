@@ -1,0 +1,147 @@
+// trace_net sim: p2p held to the queueing model, the accounting of what
+// arrived and what was dropped where, seeds, and the bad inputs.
+
+#include <cmath>
+#include <sstream>
+
+#include "test_support.h"
+
+namespace {
+
+class TraceNetTest : public ScratchTest {
+ protected:
+  static RunResult Net(const std::vector<std::string>& args) { return RunToolAt(TRACE_NET_BINARY, args); }
+  // Sender lines "time id frame size k packets" into sd0, sd1, sd2.
+  static void Senders(const std::string& sd0, const std::string& sd1 = "", const std::string& sd2 = "") {
+    WriteFile("sd0", sd0);
+    WriteFile("sd1", sd1);
+    WriteFile("sd2", sd2);
+  }
+  static std::vector<std::vector<std::string>> Lines(const std::string& text, char by = ' ') {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      std::vector<std::string> cells;
+      std::istringstream l(line);
+      for (std::string cell; std::getline(l, cell, by);) cells.push_back(cell);
+      rows.push_back(cells);
+    }
+    return rows;
+  }
+};
+
+// With no loss and a deep queue, datagram i arrives at start_i + tx_i +
+// delay: start_i = max(send_i, start_i-1 + tx_i-1) in send order, tx =
+// (size + 8 UDP + 20 IPv4 + 2 PPP bytes) x 8 / rate.
+TEST_F(TraceNetTest, PointToPointFollowsTheQueueingModel) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<double, int>> sent;  // time, size; all from source 0
+    double rate;
+    const char* rate_text;
+  } cases[] = {
+      {"one packet", {{0, 1000}}, 10e6, "10Mbps"},
+      {"back-to-back burst", {{0.5, 1472}, {0.5, 1472}, {0.5, 1472}, {0.5, 100}}, 10e6, "10Mbps"},
+      {"idle gaps", {{0, 500}, {0.1, 500}, {0.2, 0}, {0.30001, 1200}}, 1e6, "1Mbps"},
+      {"a queue that builds and drains", {{0, 1400}, {0.001, 1400}, {0.002, 1400}, {0.05, 64}}, 2e6, "2Mbps"},
+  };
+  for (const Case& c : cases) {
+    std::string sd;
+    for (size_t i = 0; i < c.sent.size(); ++i) {
+      char line[96];
+      std::snprintf(line, sizeof line, "%.6f %zu %zu %d 0 1\n", c.sent[i].first, i, i, c.sent[i].second);
+      sd += line;
+    }
+    Senders(sd);
+    RunResult r = Net({"sim", "--rate", c.rate_text, "--delay", "15ms", "--queue", "1000", "sd0", "sd1", "sd2", "rd"});
+    ASSERT_EQ(0, r.status) << c.name << ": " << r.err;
+    auto rd = Lines(ReadFile("rd"));
+    ASSERT_EQ(c.sent.size(), rd.size()) << c.name;
+    double free_at = 0;
+    for (size_t i = 0; i < c.sent.size(); ++i) {
+      double tx = (c.sent[i].second + 30) * 8 / c.rate;
+      double start = std::max(c.sent[i].first, free_at);
+      free_at = start + tx;
+      EXPECT_NEAR(start + tx + 0.015, std::stod(rd[i][0]), 1.5e-6) << c.name << " #" << i;
+      EXPECT_EQ("0", rd[i][1]);
+      EXPECT_EQ(std::to_string(i), rd[i][2]);                                 // frame
+      EXPECT_EQ(std::to_string(c.sent[i].second), rd[i][3]) << c.name;        // size
+      EXPECT_EQ(std::to_string(i), rd[i][4]);                                 // the sender's col1
+    }
+  }
+}
+
+// Every datagram either arrives or has a drop row saying where; the same
+// seed gives the same bytes, another seed other draws.
+TEST_F(TraceNetTest, EveryDatagramArrivesOrIsDroppedSomewhere) {
+  std::string sd[3];
+  int sent = 0;
+  for (int i = 0; i < 600; ++i, ++sent) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%.6f %d %d %d 0 1\n", i * 0.002, i, i / 3, 1200);
+    sd[i % 3] += line;
+  }
+  Senders(sd[0], sd[1], sd[2]);
+  struct Case {
+    std::vector<std::string> options;
+    const char* where;  // the drops expected, besides none elsewhere
+  } cases[] = {
+      {{"--rate", "2Mbps", "--queue", "5"}, "queue"},
+      {{"--loss", "0.1"}, "channel"},
+      {{"--rate", "2Mbps", "--queue", "5", "--qdisc", "codel"}, "queue"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"sim", "--drops", "drops.csv"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    for (const char* f : {"sd0", "sd1", "sd2", "rd"}) args.push_back(f);
+    RunResult r = Net(args);
+    ASSERT_EQ(0, r.status) << c.where << ": " << r.err;
+    auto rd = Lines(ReadFile("rd"));
+    auto drops = Lines(ReadFile("drops.csv"), ',');
+    ASSERT_FALSE(drops.empty());
+    EXPECT_EQ("time_s,src,frame,size,where", ReadFile("drops.csv").substr(0, 27));
+    EXPECT_EQ(static_cast<size_t>(sent), rd.size() + drops.size() - 1) << c.where;
+    EXPECT_GT(drops.size(), 1u) << c.where;
+    for (size_t i = 1; i < drops.size(); ++i) EXPECT_EQ(c.where, drops[i][4]) << c.where;
+  }
+  std::string first = (Net({"sim", "--loss", "0.1", "sd0", "sd1", "sd2", "rd"}), ReadFile("rd"));
+  std::string again = (Net({"sim", "--loss", "0.1", "sd0", "sd1", "sd2", "rd"}), ReadFile("rd"));
+  std::string other = (Net({"sim", "--loss", "0.1", "--seed", "2", "sd0", "sd1", "sd2", "rd"}), ReadFile("rd"));
+  EXPECT_EQ(first, again);
+  EXPECT_NE(first, other);
+}
+
+TEST_F(TraceNetTest, BadInputsAndUsage) {
+  struct Case {
+    std::string sd0;
+    std::vector<std::string> options;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"-1.0 0 0 100 0 1\n", {}, 1, "sd0:1: a send time must be a finite number of at least 0\n"},
+      {"0.1 0 0 100 0 1\nnan 1 1 100 0 1\n", {}, 1, "sd0:2: a send time must be a finite number of at least 0\n"},
+      {"0.1 0 0 65508 0 1\n", {}, 1, "sd0:1: a datagram's size is 0 to 65507 bytes, not 65508\n"},
+      {"0.2 0 0 100 0 1\n0.1 1 1 100 0 1\n", {}, 1, "sd0:2: send times must not decrease\n"},
+      {"0.1 0 0 100 0 1\n", {"--qdisc", "sfq"}, 2, "trace_net: --qdisc takes fifo, red, codel, fq_codel or pie, not sfq\n"},
+      {"0.1 0 0 100 0 1\n", {"--rate", "fast"}, 2, "trace_net: --rate needs a rate as ns-3 reads it (10Mbps, 1Gbps ...), not fast\n"},
+      {"0.1 0 0 100 0 1\n", {"--delay", "soon"}, 2, "trace_net: --delay needs a time as ns-3 reads it (20ms, 1s ...), not soon\n"},
+      {"0.1 0 0 100 0 1\n", {"--loss", "2"}, 2, "trace_net: --loss needs a number from 0 to 1\n"},
+      {"0.1 0 0 100 0 1\n", {"--net", "lte"}, 2, "trace_net: --net takes p2p\n"},
+  };
+  for (const Case& c : cases) {
+    Senders(c.sd0);
+    std::vector<std::string> args = {"sim"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    for (const char* f : {"sd0", "sd1", "sd2", "out_rd"}) args.push_back(f);
+    RunResult r = Net(args);
+    EXPECT_EQ(c.status, r.status) << c.message;
+    EXPECT_EQ(c.message, r.err.substr(0, c.message.size())) << r.err;
+    EXPECT_FALSE(Exists("out_rd")) << c.message;
+  }
+  Senders("0.1 0 0 100 0 1\n");
+  RunResult r = Net({"sim", "sd0", "sd1", "sd2", "sd1"});
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("input file sd1 is the output file sd1 of this run; refusing to overwrite it\n", r.err);
+}
+
+}  // namespace
