@@ -43,12 +43,22 @@ Option whole_option(const char* name, uint32_t low, uint32_t* into, const char* 
 Subcommand sim_command(SimOptions& o) {
   return {"sim",
           kSimIntro,
-          {{"--net", "NAME", "  --net p2p       the network (default p2p)\n",
+          {{"--net", "NAME", "  --net p2p|wifi  the network (default p2p)\n",
             [&o](const char* v) {
               std::string n = v != nullptr ? v : "";
-              if (n != "p2p") fail_usage("--net takes p2p");
+              if (n != "p2p" && n != "wifi") fail_usage("--net takes p2p or wifi");
               o.net = n;
             }},
+           number_option("--distance", 0, false, [&o](double m) { o.distance = m; },
+                         "  --distance M    wifi: the receiver's metres from the AP (default 10)\n"),
+           text_option("--standard", "STD", &o.standard,
+                       "  --standard STD  wifi: n, ac or ax (default ac)\n"),
+           text_option("--rate-control", "NAME", &o.rate_control,
+                       "  --rate-control NAME  wifi: an ns-3 rate manager (default Minstrel)\n"),
+           whole_option("--stations", 0, &o.stations,
+                        "  --stations N    wifi: further stations sending saturating UDP\n"),
+           number_option("--speed", 0, false, [&o](double v) { o.speed = v; },
+                         "  --speed V       wifi: the receiver walking away at V m/s\n"),
            text_option("--rate", "RATE", &o.rate,
                        "  --rate RATE     the link's rate, as ns-3 reads it (default 10Mbps)\n"),
            text_option("--delay", "TIME", &o.delay,

@@ -10,10 +10,14 @@
 #include <ns3/network-module.h>
 #include <ns3/point-to-point-module.h>
 #include <ns3/traffic-control-module.h>
+#include <ns3/applications-module.h>
+#include <ns3/mobility-module.h>
+#include <ns3/wifi-module.h>
 
 #include <algorithm>
 #include <cctype>
 #include <functional>
+#include <list>
 
 #include "trace_net/trace_apps.h"
 
@@ -26,6 +30,8 @@ using trace_net::TraceTag;
 // The traces' time 0 in simulation time: routing is computed and the link
 // idle by then.
 const Time kClockStart = Seconds(1);
+// Wi-Fi needs its association and address resolution done first.
+const Time kWifiClockStart = Seconds(3);
 
 std::string queue_disc_type(const std::string& name) {
   if (name == "fifo") return "ns3::FifoQueueDisc";
@@ -48,6 +54,74 @@ bool is_time(const std::string& text) {
     if (unit == u) return true;
   return false;
 }
+
+// The datagrams of the three traces replayed between two nodes, each
+// one's fate kept: the first drop a trace reports, or its delivery.
+class Replay {
+ public:
+  Replay(const std::vector<SentLine> (&lines)[3], NetworkResult& result)
+      : lines_(lines), result_(result) {
+    for (int s = 0; s < 3; ++s) {
+      result.fates[s].assign(lines[s].size(), Fate::kOther);
+      marked_[s].assign(lines[s].size(), false);
+    }
+  }
+  void Mark(Ptr<const Packet> packet, Fate fate) {
+    TraceTag tag;
+    if (!packet->PeekPacketTag(tag) || tag.source >= 3 || tag.line >= marked_[tag.source].size() ||
+        marked_[tag.source][tag.line])
+      return;
+    marked_[tag.source][tag.line] = true;
+    result_.fates[tag.source][tag.line] = fate;
+  }
+  Callback<void, Ptr<const Packet>> DropCallback(Fate fate) {
+    drops_.push_back([this, fate](Ptr<const Packet> p) { Mark(p, fate); });
+    return Callback<void, Ptr<const Packet>>(drops_.back());
+  }
+  void MarkQueueDisc(Ptr<QueueDisc> disc) {
+    disc_drops_.push_back(
+        [this](Ptr<const QueueDiscItem> item) { Mark(item->GetPacket(), Fate::kQueue); });
+    disc->TraceConnectWithoutContext("Drop",
+                                     Callback<void, Ptr<const QueueDiscItem>>(disc_drops_.back()));
+  }
+  // Installs the senders on `from`, the sink on `to` (at `address`), and
+  // runs until the last send time plus drain.
+  void Run(Ptr<Node> from, Ptr<Node> to, Ipv4Address address, Time clock_start, double drain) {
+    Ptr<trace_net::TraceSink> sink = CreateObject<trace_net::TraceSink>();
+    sink->SetAttribute("ClockStart", TimeValue(clock_start));
+    sink->Received = [this](double time, const TraceTag& tag) {
+      if (tag.source >= 3 || tag.line >= marked_[tag.source].size()) return;
+      result_.fates[tag.source][tag.line] = Fate::kDelivered;
+      marked_[tag.source][tag.line] = true;
+      result_.arrivals.push_back({time, tag.source, tag.line});
+    };
+    to->AddApplication(sink);
+    sink->SetStartTime(Seconds(0));
+    double last = 0;
+    for (int s = 0; s < 3; ++s) {
+      if (!lines_[s].empty()) last = std::max(last, lines_[s].back().time);
+      Ptr<trace_net::TraceSender> sender = CreateObject<trace_net::TraceSender>();
+      sender->SetAttribute("Remote", Ipv4AddressValue(address));
+      sender->SetAttribute("Port", UintegerValue(5000 + s));
+      sender->SetAttribute("Source", UintegerValue(s));
+      sender->SetAttribute("ClockStart", TimeValue(clock_start));
+      sender->SetLines(&lines_[s]);
+      from->AddApplication(sender);
+      sender->SetStartTime(Seconds(0));
+    }
+    Simulator::Stop(clock_start + Seconds(last + drain));
+    Simulator::Run();
+    Simulator::Destroy();
+  }
+
+ private:
+  const std::vector<SentLine> (&lines_)[3];
+  NetworkResult& result_;
+  std::vector<bool> marked_[3];
+  // Alive as long as the callbacks made of them.
+  std::list<std::function<void(Ptr<const Packet>)>> drops_;
+  std::list<std::function<void(Ptr<const QueueDiscItem>)>> disc_drops_;
+};
 
 }  // namespace
 
@@ -88,57 +162,122 @@ std::string simulate_p2p(const NetworkSettings& o, const std::vector<SentLine> (
     devices.Get(1)->SetAttribute("ReceiveErrorModel", PointerValue(errors));
   }
 
-  std::vector<Fate>* fates = result.fates;
-  for (int s = 0; s < 3; ++s) fates[s].assign(lines[s].size(), Fate::kOther);
-  // The first thing that happened to a datagram is its fate.
-  std::vector<bool> marked[3];
-  for (int s = 0; s < 3; ++s) marked[s].assign(lines[s].size(), false);
-  auto mark = [fates, &marked](Ptr<const Packet> packet, Fate fate) {
-    TraceTag tag;
-    if (!packet->PeekPacketTag(tag) || tag.source >= 3 || tag.line >= fates[tag.source].size() ||
-        marked[tag.source][tag.line])
-      return;
-    marked[tag.source][tag.line] = true;
-    fates[tag.source][tag.line] = fate;
-  };
-  std::function<void(Ptr<const QueueDiscItem>)> disc_drop = [&](Ptr<const QueueDiscItem> item) {
-    mark(item->GetPacket(), Fate::kQueue);
-  };
-  std::function<void(Ptr<const Packet>)> queue_drop = [&](Ptr<const Packet> p) { mark(p, Fate::kQueue); };
-  std::function<void(Ptr<const Packet>)> channel_drop = [&](Ptr<const Packet> p) {
-    mark(p, Fate::kChannel);
-  };
-  discs.Get(0)->TraceConnectWithoutContext("Drop", Callback<void, Ptr<const QueueDiscItem>>(disc_drop));
+  Replay replay(lines, result);
+  replay.MarkQueueDisc(discs.Get(0));
   DynamicCast<PointToPointNetDevice>(devices.Get(0))
       ->GetQueue()
-      ->TraceConnectWithoutContext("Drop", Callback<void, Ptr<const Packet>>(queue_drop));
-  devices.Get(1)->TraceConnectWithoutContext("PhyRxDrop", Callback<void, Ptr<const Packet>>(channel_drop));
-
-  Ptr<trace_net::TraceSink> sink = CreateObject<trace_net::TraceSink>();
-  sink->SetAttribute("ClockStart", TimeValue(kClockStart));
-  sink->Received = [&](double time, const TraceTag& tag) {
-    if (tag.source >= 3 || tag.line >= fates[tag.source].size()) return;
-    fates[tag.source][tag.line] = Fate::kDelivered;
-    marked[tag.source][tag.line] = true;
-    result.arrivals.push_back({time, tag.source, tag.line});
-  };
-  nodes.Get(1)->AddApplication(sink);
-  sink->SetStartTime(Seconds(0));
-  double last = 0;
-  for (int s = 0; s < 3; ++s) {
-    if (!lines[s].empty()) last = std::max(last, lines[s].back().time);
-    Ptr<trace_net::TraceSender> sender = CreateObject<trace_net::TraceSender>();
-    sender->SetAttribute("Remote", Ipv4AddressValue(interfaces.GetAddress(1)));
-    sender->SetAttribute("Port", UintegerValue(5000 + s));
-    sender->SetAttribute("Source", UintegerValue(s));
-    sender->SetAttribute("ClockStart", TimeValue(kClockStart));
-    sender->SetLines(&lines[s]);
-    nodes.Get(0)->AddApplication(sender);
-    sender->SetStartTime(Seconds(0));
-  }
+      ->TraceConnectWithoutContext("Drop", replay.DropCallback(Fate::kQueue));
+  devices.Get(1)->TraceConnectWithoutContext("PhyRxDrop", replay.DropCallback(Fate::kChannel));
   if (!o.pcap.empty()) link.EnablePcapAll(o.pcap, false);
-  Simulator::Stop(kClockStart + Seconds(last + o.drain));
-  Simulator::Run();
-  Simulator::Destroy();
+  replay.Run(nodes.Get(0), nodes.Get(1), interfaces.GetAddress(1), kClockStart, o.drain);
+  return "";
+}
+
+std::string simulate_wifi(const NetworkSettings& o, const std::vector<SentLine> (&lines)[3],
+                          NetworkResult& result) {
+  WifiStandard standard;
+  std::string manager = o.rate_control.empty() ? "ns3::MinstrelHtWifiManager" : o.rate_control;
+  if (o.standard == "n")
+    standard = WIFI_STANDARD_80211n;
+  else if (o.standard == "ac")
+    standard = WIFI_STANDARD_80211ac;
+  else if (o.standard == "ax")
+    standard = WIFI_STANDARD_80211ax;
+  else
+    return "--standard takes n, ac or ax, not " + o.standard;
+  TypeId manager_type;
+  if (!TypeId::LookupByNameFailSafe(manager, &manager_type) ||
+      !manager_type.IsChildOf(WifiRemoteStationManager::GetTypeId()))
+    return "--rate-control needs one of ns-3's rate managers (ns3::MinstrelHtWifiManager, "
+           "ns3::IdealWifiManager ...), not " + manager;
+  RngSeedManager::SetSeed(1);
+  RngSeedManager::SetRun(o.seed);
+  // Node 0 the access point (the sender), 1 the receiving station, then the
+  // stations that contend.
+  NodeContainer nodes;
+  nodes.Create(2 + o.stations);
+  NodeContainer stations;
+  for (uint32_t i = 1; i < nodes.GetN(); ++i) stations.Add(nodes.Get(i));
+  YansWifiChannelHelper channel = YansWifiChannelHelper::Default();  // log-distance
+  YansWifiPhyHelper phy;
+  phy.SetChannel(channel.Create());
+  WifiHelper wifi;
+  wifi.SetStandard(standard);
+  wifi.SetRemoteStationManager(manager);
+  WifiMacHelper mac;
+  Ssid ssid("trace_net");
+  mac.SetType("ns3::StaWifiMac", "Ssid", SsidValue(ssid));
+  NetDeviceContainer station_devices = wifi.Install(phy, mac, stations);
+  mac.SetType("ns3::ApWifiMac", "Ssid", SsidValue(ssid));
+  NetDeviceContainer ap_device = wifi.Install(phy, mac, nodes.Get(0));
+  wifi.AssignStreams(NetDeviceContainer(ap_device, station_devices), 0);
+
+  MobilityHelper fixed;
+  Ptr<ListPositionAllocator> where = CreateObject<ListPositionAllocator>();
+  where->Add(Vector(0, 0, 0));
+  for (uint32_t i = 0; i < o.stations; ++i) where->Add(Vector(0, 5 + i, 0));
+  fixed.SetPositionAllocator(where);
+  fixed.SetMobilityModel("ns3::ConstantPositionMobilityModel");
+  fixed.Install(nodes.Get(0));
+  for (uint32_t i = 2; i < nodes.GetN(); ++i) fixed.Install(nodes.Get(i));
+  MobilityHelper walking;
+  walking.SetMobilityModel("ns3::ConstantVelocityMobilityModel");
+  walking.Install(nodes.Get(1));
+  Ptr<ConstantVelocityMobilityModel> receiver = nodes.Get(1)->GetObject<ConstantVelocityMobilityModel>();
+  receiver->SetPosition(Vector(o.distance, 0, 0));
+  // Walking starts with the traces' clock.
+  if (o.speed > 0)
+    Simulator::Schedule(kWifiClockStart, &ConstantVelocityMobilityModel::SetVelocity, receiver,
+                        Vector(o.speed, 0, 0));
+
+  InternetStackHelper stack;
+  stack.Install(nodes);
+  Ipv4AddressHelper addresses;
+  addresses.SetBase("10.1.1.0", "255.255.255.0");
+  Ipv4InterfaceContainer ap_address = addresses.Assign(ap_device);
+  Ipv4InterfaceContainer station_addresses = addresses.Assign(station_devices);
+
+  // The warm-up: association, then one datagram each way so that address
+  // resolution is done before the traces' time 0.
+  for (Ipv4Address to : {station_addresses.GetAddress(0), ap_address.GetAddress(0)}) {
+    Ptr<Node> from = to == station_addresses.GetAddress(0) ? nodes.Get(0) : nodes.Get(1);
+    UdpClientHelper warm(to, 9);
+    warm.SetAttribute("MaxPackets", UintegerValue(1));
+    ApplicationContainer app = warm.Install(from);
+    app.Start(kWifiClockStart - Seconds(1));
+  }
+  // Contention: each further station sends saturating UDP to the AP.
+  for (uint32_t i = 0; i < o.stations; ++i) {
+    UdpClientHelper load(ap_address.GetAddress(0), 9);
+    load.SetAttribute("MaxPackets", UintegerValue(0));
+    load.SetAttribute("Interval", TimeValue(MicroSeconds(100)));
+    load.SetAttribute("PacketSize", UintegerValue(1400));
+    ApplicationContainer app = load.Install(nodes.Get(2 + i));
+    app.Start(kWifiClockStart - Seconds(0.5));
+  }
+
+  Replay replay(lines, result);
+  Ptr<WifiNetDevice> ap = DynamicCast<WifiNetDevice>(ap_device.Get(0));
+  // A datagram is lost to the channel only when the MAC gives it up; a
+  // reception failure may yet be retried.
+  std::function<void(WifiMacDropReason, Ptr<const WifiMpdu>)> mac_drop =
+      [&replay](WifiMacDropReason reason, Ptr<const WifiMpdu> mpdu) {
+        replay.Mark(mpdu->GetPacket(), reason == WIFI_MAC_DROP_REACHED_RETRY_LIMIT ? Fate::kChannel
+                                                                                     : Fate::kQueue);
+      };
+  ap->GetMac()->TraceConnectWithoutContext(
+      "DroppedMpdu", Callback<void, WifiMacDropReason, Ptr<const WifiMpdu>>(mac_drop));
+  Ptr<TrafficControlLayer> tc = nodes.Get(0)->GetObject<TrafficControlLayer>();
+  if (Ptr<QueueDisc> root = tc->GetRootQueueDiscOnDevice(ap)) {
+    replay.MarkQueueDisc(root);
+    for (size_t i = 0; i < root->GetNQueueDiscClasses(); ++i)
+      replay.MarkQueueDisc(root->GetQueueDiscClass(i)->GetQueueDisc());
+  }
+  // Out of range the station never associates, nor answers address
+  // resolution: the datagrams waiting for it are the radio's loss.
+  nodes.Get(0)->GetObject<ArpL3Protocol>()->TraceConnectWithoutContext(
+      "Drop", replay.DropCallback(Fate::kChannel));
+  if (!o.pcap.empty()) phy.EnablePcap(o.pcap, NetDeviceContainer(ap_device, station_devices.Get(0)));
+  replay.Run(nodes.Get(0), nodes.Get(1), station_addresses.GetAddress(0), kWifiClockStart, o.drain);
   return "";
 }

@@ -17,6 +17,12 @@ struct NetworkSettings {
   uint32_t seed = 1;
   double drain = 5;
   std::string pcap;  // prefix; empty: none
+  // wifi
+  double distance = 10;  // metres from the access point
+  std::string standard = "ac";
+  std::string rate_control;  // empty: Minstrel
+  uint32_t stations = 0;     // further stations, sending saturating UDP
+  double speed = 0;          // the receiver walking away, m/s
 };
 
 // What became of each datagram of each source.
@@ -35,3 +41,8 @@ struct NetworkResult {
 // link; returns "" on success, else the problem with a setting.
 std::string simulate_p2p(const NetworkSettings& settings,
                          const std::vector<trace_net::SentLine> (&lines)[3], NetworkResult& result);
+
+// The same through Wi-Fi: the sender is the access point, the receiver a
+// station at `distance` metres.
+std::string simulate_wifi(const NetworkSettings& settings,
+                          const std::vector<trace_net::SentLine> (&lines)[3], NetworkResult& result);

@@ -58,8 +58,14 @@ void run_sim(RunState& run, const SimOptions& o, const std::string (&sd)[3], con
   settings.seed = o.seed;
   settings.drain = o.drain;
   settings.pcap = o.pcap;
+  settings.distance = o.distance;
+  settings.standard = o.standard;
+  settings.rate_control = o.rate_control;
+  settings.stations = o.stations;
+  settings.speed = o.speed;
   NetworkResult result;
-  std::string problem = simulate_p2p(settings, lines, result);
+  std::string problem = o.net == "wifi" ? simulate_wifi(settings, lines, result)
+                                        : simulate_p2p(settings, lines, result);
   if (!problem.empty()) fail_usage(problem);
 
   OutFile out;

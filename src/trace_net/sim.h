@@ -17,6 +17,10 @@ struct SimOptions {
   double drain = 5;
   std::string drops;  // --drops FILE
   std::string pcap;   // --pcap PREFIX
+  double distance = 10;
+  std::string standard = "ac", rate_control;
+  uint32_t stations = 0;
+  double speed = 0;
 };
 
 // Replays sd[0..2] through the network and writes rd; fails with the

@@ -111,6 +111,40 @@ TEST_F(TraceNetTest, EveryDatagramArrivesOrIsDroppedSomewhere) {
   EXPECT_NE(first, other);
 }
 
+// Wi-Fi: close by, nothing is lost from time 0 (association and address
+// resolution are done before the traces' clock starts); out of range,
+// everything is the radio's loss.
+TEST_F(TraceNetTest, WifiNearAndOutOfRange) {
+  std::string sd[3];
+  for (int i = 0; i < 150; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%.6f %d %d %d 0 1\n", i * 0.004, i, i, 1000);
+    sd[i % 3] += line;
+  }
+  Senders(sd[0], sd[1], sd[2]);
+  struct Case {
+    const char* distance;
+    size_t arrived;
+  } cases[] = {{"2", 150}, {"30", 150}, {"200", 0}};
+  for (const Case& c : cases) {
+    RunResult r = Net({"sim", "--net", "wifi", "--distance", c.distance, "--drops", "drops.csv", "sd0",
+                       "sd1", "sd2", "rd"});
+    ASSERT_EQ(0, r.status) << r.err;
+    auto rd = Lines(ReadFile("rd"));
+    auto drops = Lines(ReadFile("drops.csv"), ',');
+    EXPECT_EQ(c.arrived, rd.size()) << c.distance;
+    EXPECT_EQ(150u, rd.size() + drops.size() - 1) << c.distance;
+    if (c.arrived == 0) {
+      // All but the few still waiting for address resolution at the end.
+      size_t channel = 0;
+      for (size_t i = 1; i < drops.size(); ++i) channel += drops[i][4] == "channel";
+      EXPECT_GE(channel, 145u) << c.distance;
+    } else {
+      EXPECT_EQ("0.00", rd[0][0].substr(0, 4)) << "the first datagram waits for nothing";
+    }
+  }
+}
+
 TEST_F(TraceNetTest, BadInputsAndUsage) {
   struct Case {
     std::string sd0;
@@ -126,7 +160,10 @@ TEST_F(TraceNetTest, BadInputsAndUsage) {
       {"0.1 0 0 100 0 1\n", {"--rate", "fast"}, 2, "trace_net: --rate needs a rate as ns-3 reads it (10Mbps, 1Gbps ...), not fast\n"},
       {"0.1 0 0 100 0 1\n", {"--delay", "soon"}, 2, "trace_net: --delay needs a time as ns-3 reads it (20ms, 1s ...), not soon\n"},
       {"0.1 0 0 100 0 1\n", {"--loss", "2"}, 2, "trace_net: --loss needs a number from 0 to 1\n"},
-      {"0.1 0 0 100 0 1\n", {"--net", "lte"}, 2, "trace_net: --net takes p2p\n"},
+      {"0.1 0 0 100 0 1\n", {"--net", "lte"}, 2, "trace_net: --net takes p2p or wifi\n"},
+      {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--standard", "g"}, 2, "trace_net: --standard takes n, ac or ax, not g\n"},
+      {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--rate-control", "ns3::Nothing"}, 2,
+       "trace_net: --rate-control needs one of ns-3's rate managers"},
   };
   for (const Case& c : cases) {
     Senders(c.sd0);
