@@ -222,3 +222,9 @@ inline std::string Shell(const std::string& command) {
   }
   return out;
 }
+
+// True when the ffmpeg and ffprobe programs, the video tests' reference,
+// are on the PATH.
+inline bool HaveFfmpegTools() {
+  return Shell("command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null && echo yes") == "yes\n";
+}

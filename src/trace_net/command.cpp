@@ -49,36 +49,36 @@ Subcommand sim_command(SimOptions& o) {
               if (n != "p2p" && n != "wifi") fail_usage("--net takes p2p or wifi");
               o.net = n;
             }},
-           number_option("--distance", 0, false, [&o](double m) { o.distance = m; },
+           number_option("--distance", 0, false, [&o](double m) { o.network.distance = m; },
                          "  --distance M    wifi: the receiver's metres from the AP (default 10)\n"),
-           text_option("--standard", "STD", &o.standard,
+           text_option("--standard", "STD", &o.network.standard,
                        "  --standard STD  wifi: n, ac or ax (default ac)\n"),
-           text_option("--rate-control", "NAME", &o.rate_control,
+           text_option("--rate-control", "NAME", &o.network.rate_control,
                        "  --rate-control NAME  wifi: an ns-3 rate manager (default Minstrel)\n"),
-           whole_option("--stations", 0, &o.stations,
+           whole_option("--stations", 0, &o.network.stations,
                         "  --stations N    wifi: further stations sending saturating UDP\n"),
-           number_option("--speed", 0, false, [&o](double v) { o.speed = v; },
+           number_option("--speed", 0, false, [&o](double v) { o.network.speed = v; },
                          "  --speed V       wifi: the receiver walking away at V m/s\n"),
-           text_option("--rate", "RATE", &o.rate,
+           text_option("--rate", "RATE", &o.network.rate,
                        "  --rate RATE     the link's rate, as ns-3 reads it (default 10Mbps)\n"),
-           text_option("--delay", "TIME", &o.delay,
+           text_option("--delay", "TIME", &o.network.delay,
                        "  --delay TIME    the link's delay, as ns-3 reads it (default 20ms)\n"),
-           text_option("--qdisc", "NAME", &o.qdisc,
+           text_option("--qdisc", "NAME", &o.network.qdisc,
                        "  --qdisc NAME    fifo, red, codel, fq_codel or pie (default fifo)\n"),
-           whole_option("--queue", 1, &o.queue, "  --queue N       the queue disc's packets (default 100)\n"),
+           whole_option("--queue", 1, &o.network.queue, "  --queue N       the queue disc's packets (default 100)\n"),
            number_option(
                "--loss", 0, false,
                [&o](double p) {
                  if (p > 1) fail_usage("--loss needs a number from 0 to 1");
-                 o.loss = p;
+                 o.network.loss = p;
                },
                "  --loss P        packet error rate on the receiving device (default 0)\n"),
-           whole_option("--seed", 1, &o.seed, "  --seed N        the random draws' run number (default 1)\n"),
-           number_option("--drain", 0, false, [&o](double s) { o.drain = s; },
+           whole_option("--seed", 1, &o.network.seed, "  --seed N        the random draws' run number (default 1)\n"),
+           number_option("--drain", 0, false, [&o](double s) { o.network.drain = s; },
                          "  --drain S       simulated time after the last send (default 5)\n"),
            file_option("--drops", &o.drops,
                        "  --drops FILE    a CSV row per datagram that never arrived\n"),
-           file_option("--pcap", &o.pcap, "  --pcap PREFIX   ns-3's pcap files of the link\n")},
+           file_option("--pcap", &o.network.pcap, "  --pcap PREFIX   ns-3's pcap files of the link\n")},
           nullptr,
           [&o](Call& call) {
             if (call.paths.size() != 4) fail_usage("sim takes SD0 SD1 SD2 RD");

@@ -49,23 +49,9 @@ void run_sim(RunState& run, const SimOptions& o, const std::string (&sd)[3], con
   std::vector<SentLine> lines[3];
   for (int s = 0; s < 3; ++s) lines[s] = load_sender(run, sd[s]);
   run.claim_outputs({rd, o.drops});
-  NetworkSettings settings;
-  settings.rate = o.rate;
-  settings.delay = o.delay;
-  settings.qdisc = o.qdisc;
-  settings.queue = o.queue;
-  settings.loss = o.loss;
-  settings.seed = o.seed;
-  settings.drain = o.drain;
-  settings.pcap = o.pcap;
-  settings.distance = o.distance;
-  settings.standard = o.standard;
-  settings.rate_control = o.rate_control;
-  settings.stations = o.stations;
-  settings.speed = o.speed;
   NetworkResult result;
-  std::string problem = o.net == "wifi" ? simulate_wifi(settings, lines, result)
-                                        : simulate_p2p(settings, lines, result);
+  std::string problem = o.net == "wifi" ? simulate_wifi(o.network, lines, result)
+                                        : simulate_p2p(o.network, lines, result);
   if (!problem.empty()) fail_usage(problem);
 
   OutFile out;

@@ -37,9 +37,7 @@ class ShownPicturesTest : public ScratchTest, public ::testing::WithParamInterfa
  protected:
   void SetUp() override {
     ScratchTest::SetUp();
-    if (Shell("command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null && echo yes") !=
-        "yes\n")
-      GTEST_SKIP() << "ffmpeg tools missing";
+    if (!HaveFfmpegTools()) GTEST_SKIP() << "ffmpeg tools missing";
   }
 
   // Frames' md5 in a decoder's output order, with their presentation times

@@ -37,9 +37,7 @@ class TraceVideoTest : public ScratchTest {
  protected:
   void SetUp() override {
     ScratchTest::SetUp();
-    if (Shell("command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null && echo yes") !=
-        "yes\n")
-      GTEST_SKIP() << "ffmpeg tools missing";
+    if (!HaveFfmpegTools()) GTEST_SKIP() << "ffmpeg tools missing";
   }
   static RunResult Video(const std::vector<std::string>& args) {
     return RunToolAt(TRACE_VIDEO_BINARY, args);
