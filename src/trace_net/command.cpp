@@ -49,6 +49,10 @@ Subcommand sim_command(SimOptions& o) {
               if (n != "p2p" && n != "wifi") fail_usage("--net takes p2p or wifi");
               o.net = n;
             }},
+           whole_option("--cross", 0, &o.network.cross,
+                        "  --cross N       p2p: TCP bulk flows over the link for the whole run\n"),
+           text_option("--tcp", "NAME", &o.network.tcp,
+                       "  --tcp NAME      p2p: the cross flows' TCP, newreno or cubic (default newreno)\n"),
            number_option("--distance", 0, false, [&o](double m) { o.network.distance = m; },
                          "  --distance M    wifi: the receiver's metres from the AP (default 10)\n"),
            text_option("--standard", "STD", &o.network.standard,

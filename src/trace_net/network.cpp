@@ -137,6 +137,12 @@ std::string simulate_p2p(const NetworkSettings& o, const std::vector<SentLine> (
   TimeValue delay;
   if (!is_time(o.delay) || !delay.DeserializeFromString(o.delay, MakeTimeChecker()))
     return "--delay needs a time as ns-3 reads it (20ms, 1s ...), not " + o.delay;
+  if (o.tcp == "newreno")
+    Config::SetDefault("ns3::TcpL4Protocol::SocketType", TypeIdValue(TcpNewReno::GetTypeId()));
+  else if (o.tcp == "cubic")
+    Config::SetDefault("ns3::TcpL4Protocol::SocketType", TypeIdValue(TcpCubic::GetTypeId()));
+  else
+    return "--tcp takes newreno or cubic, not " + o.tcp;
   RngSeedManager::SetSeed(1);
   RngSeedManager::SetRun(o.seed);
   NodeContainer nodes;
@@ -169,6 +175,18 @@ std::string simulate_p2p(const NetworkSettings& o, const std::vector<SentLine> (
       ->TraceConnectWithoutContext("Drop", replay.DropCallback(Fate::kQueue));
   devices.Get(1)->TraceConnectWithoutContext("PhyRxDrop", replay.DropCallback(Fate::kChannel));
   if (!o.pcap.empty()) link.EnablePcapAll(o.pcap, false);
+  // Cross traffic: TCP bulk flows from the sending node over the same link,
+  // from before the traces' time 0 to the end, so the video meets a queue
+  // already in its steady state.
+  if (o.cross > 0) {
+    PacketSinkHelper sink("ns3::TcpSocketFactory", InetSocketAddress(Ipv4Address::GetAny(), 6000));
+    sink.Install(nodes.Get(1)).Start(Seconds(0));
+    for (uint32_t i = 0; i < o.cross; ++i) {
+      BulkSendHelper bulk("ns3::TcpSocketFactory", InetSocketAddress(interfaces.GetAddress(1), 6000));
+      bulk.SetAttribute("MaxBytes", UintegerValue(0));
+      bulk.Install(nodes.Get(0)).Start(Seconds(0.1));
+    }
+  }
   replay.Run(nodes.Get(0), nodes.Get(1), interfaces.GetAddress(1), kClockStart, o.drain);
   return "";
 }

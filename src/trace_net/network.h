@@ -17,6 +17,8 @@ struct NetworkSettings {
   uint32_t seed = 1;
   double drain = 5;
   std::string pcap;  // prefix; empty: none
+  uint32_t cross = 0;            // p2p: TCP bulk flows over the link
+  std::string tcp = "newreno";   // their congestion control
   // wifi
   double distance = 10;  // metres from the access point
   std::string standard = "ac";

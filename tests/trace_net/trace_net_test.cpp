@@ -145,6 +145,31 @@ TEST_F(TraceNetTest, WifiNearAndOutOfRange) {
   }
 }
 
+// TCP bulk flows over the link: the video meets a standing queue, its
+// delay grows by much, with either TCP.
+TEST_F(TraceNetTest, CrossTrafficRaisesTheDelay) {
+  std::string sd;
+  for (int i = 0; i < 100; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%.6f %d %d %d 0 1\n", 0.5 + i * 0.01, i, i, 500);
+    sd += line;
+  }
+  Senders(sd);
+  auto mean_delay = [](const std::vector<std::vector<std::string>>& rd) {
+    double sum = 0;
+    for (const auto& l : rd) sum += std::stod(l[0]) - (0.5 + std::stoi(l[2]) * 0.01);
+    return rd.empty() ? 0 : sum / static_cast<double>(rd.size());
+  };
+  ASSERT_EQ(0, Net({"sim", "--rate", "2Mbps", "sd0", "sd1", "sd2", "rd"}).status);
+  double alone = mean_delay(Lines(ReadFile("rd")));
+  EXPECT_LT(alone, 0.03);
+  for (const char* tcp : {"newreno", "cubic"}) {
+    RunResult r = Net({"sim", "--rate", "2Mbps", "--cross", "2", "--tcp", tcp, "sd0", "sd1", "sd2", "rd"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_GT(mean_delay(Lines(ReadFile("rd"))), alone + 0.05) << tcp;
+  }
+}
+
 TEST_F(TraceNetTest, BadInputsAndUsage) {
   struct Case {
     std::string sd0;
@@ -160,6 +185,7 @@ TEST_F(TraceNetTest, BadInputsAndUsage) {
       {"0.1 0 0 100 0 1\n", {"--rate", "fast"}, 2, "trace_net: --rate needs a rate as ns-3 reads it (10Mbps, 1Gbps ...), not fast\n"},
       {"0.1 0 0 100 0 1\n", {"--delay", "soon"}, 2, "trace_net: --delay needs a time as ns-3 reads it (20ms, 1s ...), not soon\n"},
       {"0.1 0 0 100 0 1\n", {"--loss", "2"}, 2, "trace_net: --loss needs a number from 0 to 1\n"},
+      {"0.1 0 0 100 0 1\n", {"--tcp", "vegas"}, 2, "trace_net: --tcp takes newreno or cubic, not vegas\n"},
       {"0.1 0 0 100 0 1\n", {"--net", "lte"}, 2, "trace_net: --net takes p2p or wifi\n"},
       {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--standard", "g"}, 2, "trace_net: --standard takes n, ac or ax, not g\n"},
       {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--rate-control", "ns3::Nothing"}, 2,
