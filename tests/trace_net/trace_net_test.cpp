@@ -1,7 +1,10 @@
 // trace_net sim: p2p held to the queueing model, the accounting of what
 // arrived and what was dropped where, seeds, and the bad inputs.
 
+#include <algorithm>
 #include <cmath>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "test_support.h"
@@ -168,6 +171,55 @@ TEST_F(TraceNetTest, CrossTrafficRaisesTheDelay) {
     ASSERT_EQ(0, r.status) << r.err;
     EXPECT_GT(mean_delay(Lines(ReadFile("rd"))), alone + 0.05) << tcp;
   }
+}
+
+// The trace applications in a program of one's own (examples/ns3): with a
+// deep queue both receivers of the dumbbell get every datagram of the
+// example traces, as they were sent (source, frame, size, first column),
+// no earlier than the path's delay; with TCP across the bottleneck what
+// arrives is still as sent, later; a trace that cannot be read is one
+// message and status 1.
+TEST_F(TraceNetTest, OwnScenarioWritesAReceiverTraceForEachReceiver) {
+  const std::string ex = TRACE_ALIGN_SOURCE_DIR "/examples/";
+  std::string traces[3] = {ReadFile(ex + "sd0.txt"), ReadFile(ex + "sd1.txt"), ReadFile(ex + "sd2.txt")};
+  Senders(traces[0], traces[1], traces[2]);
+  std::multiset<std::string> sent;  // "src frame size col1"
+  std::map<std::string, double> first_sent;
+  for (int s = 0; s < 3; ++s)
+    for (const auto& l : Lines(traces[s])) {
+      std::string key = std::to_string(s) + " " + l[2] + " " + l[3] + " " + l[1];
+      sent.insert(key);
+      if (!first_sent.count(key)) first_sent[key] = std::stod(l[0]);
+    }
+  double mean[2] = {0, 0};
+  for (int tcp = 0; tcp < 2; ++tcp) {
+    RunResult r = RunToolAt(DUMBBELL_BINARY, {"--sd0=sd0", "--sd1=sd1", "--sd2=sd2", "--out=got",
+                                              "--tcp=" + std::to_string(tcp), "--stop=4s",
+                                              tcp ? "--queue=50" : "--queue=1000"});
+    ASSERT_EQ(0, r.status) << r.err;
+    for (const char* name : {"got-a.rd", "got-b.rd"}) {
+      std::multiset<std::string> got;
+      double sum = 0;
+      auto rd = Lines(ReadFile(name));
+      for (const auto& l : rd) {
+        ASSERT_EQ(5u, l.size()) << name;
+        std::string key = l[1] + " " + l[2] + " " + l[3] + " " + l[4];
+        got.insert(key);
+        // Three links of at least 1 ms and the bottleneck's 10 ms.
+        EXPECT_GE(std::stod(l[0]) - first_sent[key], 0.012) << name << ": " << key;
+        sum += std::stod(l[0]) - first_sent[key];
+      }
+      if (tcp == 0)
+        EXPECT_EQ(sent, got) << name;
+      else
+        EXPECT_TRUE(std::includes(sent.begin(), sent.end(), got.begin(), got.end())) << name;
+      mean[tcp] += sum / static_cast<double>(rd.size()) / 2;
+    }
+  }
+  EXPECT_GT(mean[1], mean[0] + 0.005);
+  RunResult r = RunToolAt(DUMBBELL_BINARY, {"--sd0=missing", "--sd1=sd1", "--sd2=sd2", "--out=got"});
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("missing")) << r.err;
 }
 
 TEST_F(TraceNetTest, BadInputsAndUsage) {
