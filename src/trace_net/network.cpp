@@ -267,7 +267,8 @@ std::string simulate_wifi(const NetworkSettings& o, const std::vector<SentLine> 
   // Contention: each further station sends saturating UDP to the AP.
   for (uint32_t i = 0; i < o.stations; ++i) {
     UdpClientHelper load(ap_address.GetAddress(0), 9);
-    load.SetAttribute("MaxPackets", UintegerValue(0));
+    // ns-3.37 reads 0 as no packet at all, not as no limit.
+    load.SetAttribute("MaxPackets", UintegerValue(UINT32_MAX));
     load.SetAttribute("Interval", TimeValue(MicroSeconds(100)));
     load.SetAttribute("PacketSize", UintegerValue(1400));
     ApplicationContainer app = load.Install(nodes.Get(2 + i));

@@ -148,6 +148,27 @@ TEST_F(TraceNetTest, WifiNearAndOutOfRange) {
   }
 }
 
+// Stations that contend for the medium delay the video's datagrams.
+TEST_F(TraceNetTest, WifiContentionRaisesTheDelay) {
+  std::string sd;
+  for (int i = 0; i < 50; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%.6f %d %d %d 0 1\n", i * 0.02, i, i, 1200);
+    sd += line;
+  }
+  Senders(sd);
+  double mean[2] = {0, 0};
+  for (int contended = 0; contended < 2; ++contended) {
+    RunResult r = Net({"sim", "--net", "wifi", "--stations", contended ? "3" : "0", "--drain", "0.5", "sd0",
+                       "sd1", "sd2", "rd"});
+    ASSERT_EQ(0, r.status) << r.err;
+    auto rd = Lines(ReadFile("rd"));
+    ASSERT_FALSE(rd.empty());
+    for (const auto& l : rd) mean[contended] += (std::stod(l[0]) - std::stoi(l[2]) * 0.02) / static_cast<double>(rd.size());
+  }
+  EXPECT_GT(mean[1], mean[0] + 0.002) << mean[0] << " " << mean[1];
+}
+
 // TCP bulk flows over the link: the video meets a standing queue, its
 // delay grows by much, with either TCP.
 TEST_F(TraceNetTest, CrossTrafficRaisesTheDelay) {
