@@ -6,18 +6,25 @@
 
 #include "trace_io/command_line.h"
 #include "trace_io/failure.h"
+#include "trace_net/pcap.h"
 #include "trace_net/sim.h"
 
 namespace {
 
 constexpr const char* kSynopsis =
-    "usage: trace_net sim [--net p2p] [--rate RATE] [--delay TIME] [--qdisc NAME]\n"
-    "                     [--queue N] [--loss P] [--seed N] [--drain S] [--drops FILE]\n"
-    "                     [--pcap PREFIX] SD0 SD1 SD2 RD\n";
+    "usage: trace_net sim [--net p2p|wifi] [--rate RATE] [--delay TIME] [--qdisc NAME]\n"
+    "                     [--queue N] [--loss P] [--cross N] [--tcp NAME] [--distance M]\n"
+    "                     [--standard STD] [--rate-control NAME] [--stations N] [--speed V]\n"
+    "                     [--seed N] [--drain S] [--drops FILE] [--pcap PREFIX] SD0 SD1 SD2 RD\n"
+    "       trace_net pcap --video VIDEO --as sender|receiver [--port P] [--ssrc X]\n"
+    "                      [--source S] [--clock HZ] CAPTURE OUT\n";
 constexpr const char* kFooter =
     "\n"
     "Exit status: 0 on success, 1 when an input is bad, 2 on a usage error.\n"
     "Full description: man trace_net\n";
+constexpr const char* kPcapIntro =
+    "pcap: the packets of an RTP video stream in a capture (pcap or pcapng) as a\n"
+    "sender or receiver trace, each packet's frame found in VIDEO.\n";
 constexpr const char* kSimIntro =
     "sim: replays the three sender traces as UDP datagrams through a network\n"
     "simulated by ns-3 and writes what arrives as the receiver trace RD.\n";
@@ -92,9 +99,66 @@ Subcommand sim_command(SimOptions& o) {
           }};
 }
 
+// A whole number from low to high, decimal or (0x) hexadecimal.
+uint32_t whole_in(const char* name, const char* v, uint64_t low, uint64_t high, const char* what) {
+  std::string text = v != nullptr ? v : "";
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  std::string digits = hex ? text.substr(2) : text;
+  uint64_t n = 0;
+  bool ok = !digits.empty() && digits.size() <= 10;
+  for (char c : digits) {
+    int d = c >= '0' && c <= '9'                ? c - '0'
+            : hex && c >= 'a' && c <= 'f'       ? c - 'a' + 10
+            : hex && c >= 'A' && c <= 'F'       ? c - 'A' + 10
+                                                : -1;
+    if (d < 0) ok = false;
+    if (ok) n = n * (hex ? 16 : 10) + static_cast<uint64_t>(d);
+  }
+  if (!ok || n < low || n > high) fail_usage(std::string(name) + " needs " + what);
+  return static_cast<uint32_t>(n);
+}
+
+Subcommand pcap_command(PcapOptions& o) {
+  return {"pcap",
+          kPcapIntro,
+          {file_option("--video", &o.video, "  --video VIDEO   the video the stream carries (its frames' times)\n"),
+           {"--as", "ROLE", "  --as sender|receiver  which trace to write\n",
+            [&o](const char* v) {
+              std::string role = v != nullptr ? v : "";
+              if (role != "sender" && role != "receiver") fail_usage("--as takes sender or receiver");
+              o.trace.sender = role == "sender";
+              o.as_set = true;
+            }},
+           {"--port", "P", "  --port P        the stream to UDP port P\n",
+            [&o](const char* v) {
+              o.trace.port = static_cast<uint16_t>(whole_in("--port", v, 1, 65535, "a port from 1 to 65535"));
+            }},
+           {"--ssrc", "X", "  --ssrc X        the stream of SSRC X (decimal, or hexadecimal after 0x)\n",
+            [&o](const char* v) {
+              o.trace.ssrc = whole_in("--ssrc", v, 0, 0xFFFFFFFF, "an SSRC from 0 to 0xffffffff");
+            }},
+           {"--source", "S", "  --source S      receiver: the trace's src (default 0)\n",
+            [&o](const char* v) {
+              o.trace.source = static_cast<int32_t>(whole_in("--source", v, 0, 2147483647, "a whole number"));
+            }},
+           {"--clock", "HZ", "  --clock HZ      the RTP timestamps' clock (default 90000)\n",
+            [&o](const char* v) {
+              o.trace.clock = whole_in("--clock", v, 1, 1000000000, "a whole number of Hz from 1 to 10^9");
+            }}},
+          nullptr,
+          [&o](Call& call) {
+            if (call.paths.size() != 2) fail_usage("pcap takes CAPTURE OUT");
+            if (o.video.empty()) fail_usage("pcap needs --video VIDEO");
+            if (!o.as_set) fail_usage("pcap needs --as sender or --as receiver");
+            run_pcap(call.run, o, call.paths[0], call.paths[1]);
+            return 0;
+          }};
+}
+
 }  // namespace
 
 int net_command(const std::string& program, int argc, char** argv) {
   SimOptions sim;
-  return run_program({program, kSynopsis, {sim_command(sim)}, kFooter}, argc, argv);
+  PcapOptions pcap;
+  return run_program({program, kSynopsis, {sim_command(sim), pcap_command(pcap)}, kFooter}, argc, argv);
 }

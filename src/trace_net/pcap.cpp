@@ -1,0 +1,101 @@
+// Reading a capture with libpcap, through the library's input (so that a
+// compressed or piped capture reads as any input does).
+
+#include "trace_net/pcap.h"
+
+#include <pcap/pcap.h>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "trace_io/failure.h"
+#include "trace_io/files.h"
+#include "trace_net/video_times.h"
+
+namespace {
+
+// A stdio stream over the library's input, for libpcap. A failure of the
+// input (a read error, a compressed stream that is corrupt) cannot cross
+// libpcap's C frames: it is kept, and libpcap sees an error.
+struct CookieInput {
+  InputFile* in;
+  std::optional<RunFailure> failure;
+};
+
+ssize_t cookie_read(void* cookie, char* buf, size_t size) {
+  auto* c = static_cast<CookieInput*>(cookie);
+  std::optional<RunFailure> failure = failure_of([&] { size = c->in->read(buf, size); });
+  if (!failure) return static_cast<ssize_t>(size);
+  c->failure = std::move(failure);
+  errno = EIO;
+  return -1;
+}
+
+struct PcapClose {
+  void operator()(pcap_t* p) const { pcap_close(p); }
+};
+
+}  // namespace
+
+void run_pcap(RunState& run, const PcapOptions& o, const std::string& capture, const std::string& out) {
+  std::vector<int64_t> times = trace_net::frame_times(run, o.video, o.trace.clock);
+  InputFile in;
+  in.open_or_fail(capture, run);
+  run.claim_outputs({out});
+
+  CookieInput cookie{&in, std::nullopt};
+  cookie_io_functions_t io{cookie_read, nullptr, nullptr, nullptr};
+  std::FILE* stream = fopencookie(&cookie, "r", io);
+  if (stream == nullptr) fail_out_of_memory("cannot allocate memory");
+  char error[PCAP_ERRBUF_SIZE] = {};
+  // pcap_close closes the stream.
+  std::unique_ptr<pcap_t, PcapClose> pcap(
+      pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_NANO, error));
+  if (!pcap) {
+    std::fclose(stream);
+    if (cookie.failure) throw *cookie.failure;
+    fail(capture + ": not a packet capture (" + error + ")");
+  }
+  int link = pcap_datalink(pcap.get());
+  if (!trace_net::known_link_type(link)) {
+    const char* name = pcap_datalink_val_to_name(link);
+    fail(capture + ": its link type " + (name ? name : std::to_string(link)) +
+         " is not one trace_net reads (Ethernet, Linux cooked capture v1 and v2, raw IP, loopback)");
+  }
+
+  OutFile file;
+  bool created = false;
+  trace_net::RtpTrace trace(
+      o.trace, times,
+      [&]() -> OutFile& {
+        if (!created) file.create(run, out.c_str());
+        created = true;
+        return file;
+      },
+      capture, o.video);
+  for (;;) {
+    pcap_pkthdr* header;
+    const u_char* data;
+    int got = pcap_next_ex(pcap.get(), &header, &data);
+    if (got == PCAP_ERROR_BREAK) break;
+    if (got != 1) {
+      if (cookie.failure) throw *cookie.failure;
+      fail(capture + ": cannot read the capture: " + pcap_geterr(pcap.get()));
+    }
+    trace_net::RtpPacket packet;
+    trace_net::Parsed parsed = trace_net::parse_rtp_packet(link, data, header->caplen, header->len, packet);
+    if (parsed != trace_net::Parsed::kRtp) {
+      trace.left_out(parsed);
+      continue;
+    }
+    // Nanoseconds to the nearest microsecond; a capture's clock is not
+    // before 1970.
+    if (header->ts.tv_sec < 0) fail(capture + ": a packet's time is before 1970");
+    uint64_t micros = static_cast<uint64_t>(header->ts.tv_sec) * 1000000 +
+                      (static_cast<uint64_t>(header->ts.tv_usec) + 500) / 1000;
+    trace.add(micros, packet);
+  }
+  trace.finish(run);
+  file.close();
+}
