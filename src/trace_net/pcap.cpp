@@ -5,7 +5,12 @@
 
 #include <pcap/pcap.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -45,9 +50,19 @@ void run_pcap(RunState& run, const PcapOptions& o, const std::string& capture, c
   run.claim_outputs({out});
 
   CookieInput cookie{&in, std::nullopt};
-  cookie_io_functions_t io{cookie_read, nullptr, nullptr, nullptr};
-  std::FILE* stream = fopencookie(&cookie, "r", io);
-  if (stream == nullptr) fail_out_of_memory("cannot allocate memory");
+  std::FILE* stream = nullptr;
+  if (!in.is_stream()) {
+    // A plain file: libpcap reads it itself, from its start, without the
+    // copy through the input's reader.
+    int fd = ::dup(fileno(in.fp));
+    if (fd >= 0 && ::lseek(fd, 0, SEEK_SET) == 0) stream = ::fdopen(fd, "r");
+    if (stream == nullptr && fd >= 0) ::close(fd);
+  } else {
+    cookie_io_functions_t io{cookie_read, nullptr, nullptr, nullptr};
+    stream = fopencookie(&cookie, "r", io);
+  }
+  if (stream == nullptr) fail(capture + ": cannot read: " + std::strerror(errno));
+  std::setvbuf(stream, nullptr, _IOFBF, 1 << 20);
   char error[PCAP_ERRBUF_SIZE] = {};
   // pcap_close closes the stream.
   std::unique_ptr<pcap_t, PcapClose> pcap(

@@ -50,7 +50,7 @@ int64_t Unwrapper::operator()(uint32_t value) {
 
 RtpTrace::RtpTrace(const RtpTraceOptions& options, const std::vector<int64_t>& times,
                    std::function<OutFile&()> output, std::string capture, std::string video)
-    : o_(options), output_(std::move(output)), capture_(std::move(capture)), video_(std::move(video)) {
+    : o_(options), times_(times), output_(std::move(output)), capture_(std::move(capture)), video_(std::move(video)) {
   by_time_.reserve(times.size());
   for (size_t f = 0; f < times.size(); ++f) by_time_.emplace_back(times[f], static_cast<int32_t>(f));
   std::sort(by_time_.begin(), by_time_.end());
@@ -149,17 +149,17 @@ bool RtpTrace::find_offset() {
     if (stamps.size() == kMatchTimestamps) break;
   }
   if (stamps.empty()) return false;
+  // Frames tried in decode order: the first that fits every timestamp is
+  // the answer, and a capture from the stream's start has it at once.
   size_t best = 0;
-  int32_t best_frame = INT32_MAX;
-  for (const auto& [time, frame] : by_time_) {
-    int64_t offset = stamps[0] - time;
+  for (size_t f = 0; f < times_.size() && best < stamps.size(); ++f) {
+    int64_t offset = stamps[0] - times_[f];
     size_t matched = 0;
-    // Stops where it can no longer reach the best so far.
-    for (size_t i = 0; i < stamps.size() && matched + (stamps.size() - i) >= best; ++i)
+    // Stops where it can no longer beat the best so far.
+    for (size_t i = 0; i < stamps.size() && matched + (stamps.size() - i) > best; ++i)
       matched += frame_at(stamps[i] - offset) >= 0;
-    if (matched > best || (matched == best && matched > 0 && frame < best_frame)) {
+    if (matched > best) {
       best = matched;
-      best_frame = frame;
       offset_ = offset;
     }
   }

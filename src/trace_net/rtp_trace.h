@@ -71,6 +71,7 @@ class RtpTrace {
   int32_t frame_at(int64_t pts) const;
 
   RtpTraceOptions o_;
+  std::vector<int64_t> times_;                        // by frame, in decode order
   std::vector<std::pair<int64_t, int32_t>> by_time_;  // (pts, frame), sorted
   int64_t tolerance_ = 0;
   std::function<OutFile&()> output_;
