@@ -269,6 +269,11 @@ TEST_F(PcapTest, EveryFormatAndLinkTypeGivesTheSameTrace) {
         ASSERT_EQ(0, r.status) << at << ": " << r.err;
         EXPECT_EQ(expected, ReadFile("sd")) << at;
       }
+  // The video's frame table (trace_video send's frames.csv) in its place.
+  RunResult r = RunToolAt(TRACE_NET_BINARY, {"pcap", "--video", TRACE_ALIGN_SOURCE_DIR "/examples/video/frames.csv",
+                                             "--as", "sender", "cap", "sd"});
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(expected, ReadFile("sd"));
 }
 
 // The header's optional parts are no payload; sequence numbers and
