@@ -170,7 +170,12 @@ bool RtpTrace::find_offset() {
 
 void RtpTrace::write(uint64_t micros, const RtpPacket& p) {
   int64_t id = seq_(p.seq);
-  int32_t frame = frame_at(timestamp_(p.timestamp) - *offset_);
+  int64_t time = timestamp_(p.timestamp) - *offset_;
+  if (time != last_time_) {
+    last_time_ = time;
+    last_frame_ = frame_at(time);
+  }
+  int32_t frame = last_frame_;
   if (frame < 0) {
     ++unmatched_;
     return;

@@ -92,6 +92,9 @@ class RtpTrace {
   };
   std::vector<Line> frame_lines_;  // the sender's frame being read
   int32_t frame_ = -1;
+  // The last timestamp looked up: a frame's packets share theirs.
+  int64_t last_time_ = INT64_MIN;
+  int32_t last_frame_ = -1;
 
   uint64_t left_out_[6] = {};
   uint64_t other_streams_ = 0, unmatched_ = 0, written_ = 0;
