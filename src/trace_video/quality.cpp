@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "trace_io/statistics.h"
+#include "trace_video/pixel_sums.h"
 
 namespace {
 
@@ -15,27 +16,6 @@ namespace {
 // c2 = (0.03*255)^2, times 64 and 64*63, rounded, as integers.
 constexpr int kSsimC1 = static_cast<int>(.01 * .01 * 255 * 255 * 64 + .5);
 constexpr int kSsimC2 = static_cast<int>(.03 * .03 * 255 * 255 * 64 * 63 + .5);
-
-struct BlockSums {
-  int s1, s2, ss, s12;
-};
-
-// Sums of each 4x4 block of a row of blocks.
-void block_sums(const uint8_t* a, ptrdiff_t a_stride, const uint8_t* b, ptrdiff_t b_stride,
-                BlockSums* sums, int blocks) {
-  for (int z = 0; z < blocks; ++z, a += 4, b += 4) {
-    int s1 = 0, s2 = 0, ss = 0, s12 = 0;
-    for (int y = 0; y < 4; ++y)
-      for (int x = 0; x < 4; ++x) {
-        int p = a[x + y * a_stride], q = b[x + y * b_stride];
-        s1 += p;
-        s2 += q;
-        ss += p * p + q * q;
-        s12 += p * q;
-      }
-    sums[z] = {s1, s2, ss, s12};
-  }
-}
 
 float window_ssim(int s1, int s2, int ss, int s12) {
   int vars = ss * 64 - s1 * s1 - s2 * s2;
@@ -45,17 +25,10 @@ float window_ssim(int s1, int s2, int ss, int s12) {
 }
 
 double squared_error(const Plane& a, const Plane& b) {
+  SumPath path = best_sum_path();
   uint64_t sum = 0;
-  for (int y = 0; y < a.height; ++y) {
-    const uint8_t* p = a.data + y * a.stride;
-    const uint8_t* q = b.data + y * b.stride;
-    uint64_t row = 0;  // exact for any width
-    for (int x = 0; x < a.width; ++x) {
-      int d = p[x] - q[x];
-      row += static_cast<uint32_t>(d * d);
-    }
-    sum += row;
-  }
+  for (int y = 0; y < a.height; ++y)
+    sum += squared_error_row(a.data + y * a.stride, b.data + y * b.stride, a.width, path);
   return static_cast<double>(sum);
 }
 
@@ -79,10 +52,11 @@ std::optional<double> ssim_plane(const Plane& a, const Plane& b) {
   if (blocks < 2 || rows < 2) return std::nullopt;
   std::vector<BlockSums> upper(static_cast<size_t>(blocks)), lower(static_cast<size_t>(blocks));
   double ssim = 0;
-  block_sums(a.data, a.stride, b.data, b.stride, upper.data(), blocks);
+  SumPath path = best_sum_path();
+  block_sums(a.data, a.stride, b.data, b.stride, upper.data(), blocks, path);
   for (int y = 1; y < rows; ++y) {
     block_sums(a.data + 4 * y * a.stride, a.stride, b.data + 4 * y * b.stride, b.stride,
-               lower.data(), blocks);
+               lower.data(), blocks, path);
     for (int i = 0; i + 1 < blocks; ++i) {
       const BlockSums &p = upper[i], &q = upper[i + 1], &r = lower[i], &t = lower[i + 1];
       ssim += window_ssim(p.s1 + q.s1 + r.s1 + t.s1, p.s2 + q.s2 + r.s2 + t.s2,
