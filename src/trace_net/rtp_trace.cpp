@@ -22,8 +22,6 @@ constexpr size_t kMaxHeld = 1 << 16;
 // Streams told apart for the note.
 constexpr size_t kMaxStreams = 64;
 
-char* put_micros_time(char* p, uint64_t micros) { return digits::put_micros(p, micros); }
-
 // An extended sequence number: below the first packet's only when packets
 // before it arrive after it.
 char* put_id(char* p, int64_t id) {
@@ -189,7 +187,7 @@ void RtpTrace::write(uint64_t micros, const RtpPacket& p) {
     return;
   }
   char* at = out_->reserve();
-  at = put_micros_time(at, micros);
+  at = digits::put_micros(at, micros);
   *at++ = ' ';
   at = put_int(at, o_.source);
   *at++ = ' ';
@@ -206,7 +204,7 @@ void RtpTrace::flush_frame() {
   for (size_t k = 0; k < frame_lines_.size(); ++k) {
     const Line& l = frame_lines_[k];
     char* at = out_->reserve();
-    at = put_micros_time(at, l.micros);
+    at = digits::put_micros(at, l.micros);
     *at++ = ' ';
     at = put_id(at, l.id);
     *at++ = ' ';
@@ -224,21 +222,19 @@ void RtpTrace::flush_frame() {
 }
 
 void RtpTrace::finish(RunState& run) {
-  const std::string& capture = capture_;
-  const std::string& video = video_;
   if (!offset_) decide(true);
   if (!stream_) {
     std::string which = o_.port && o_.ssrc ? " to port " + std::to_string(*o_.port) + " with that SSRC"
                         : o_.port          ? " to port " + std::to_string(*o_.port)
                         : o_.ssrc          ? " with that SSRC"
                                            : "";
-    fail(capture + ": no RTP stream" + which);
+    fail(capture_ + ": no RTP stream" + which);
   }
   if (o_.sender) flush_frame();
   if (seen_.size() > 1 && !o_.port && !o_.ssrc) {
     char ssrc[16];
     std::snprintf(ssrc, sizeof ssrc, "0x%08" PRIx32, stream_->first);
-    run.note(capture + ": " + std::to_string(seen_.size()) + " RTP streams; took the first, SSRC " + ssrc +
+    run.note(capture_ + ": " + std::to_string(seen_.size()) + " RTP streams; took the first, SSRC " + ssrc +
              " to port " + std::to_string(stream_->second) + " (--port or --ssrc picks another)");
   }
   static const char* const kWhy[] = {"", "not UDP", "fragments", "RTCP", "UDP but not RTP", "cut short"};
@@ -250,10 +246,10 @@ void RtpTrace::finish(RunState& run) {
   }
   if (other_streams_ > 0)
     parts += (parts.empty() ? "" : ", ") + std::to_string(other_streams_) + " of other RTP streams";
-  if (total > 0) run.note(capture + ": " + std::to_string(total) + " packets left out (" + parts + ")");
+  if (total > 0) run.note(capture_ + ": " + std::to_string(total) + " packets left out (" + parts + ")");
   if (unmatched_ > 0)
-    run.note(capture + ": " + std::to_string(unmatched_) + " packets of the stream carry a timestamp of no frame of " +
-             video + "; left out");
+    run.note(capture_ + ": " + std::to_string(unmatched_) + " packets of the stream carry a timestamp of no frame of " +
+             video_ + "; left out");
   if (out_ == nullptr) out_ = &output_();  // an empty trace, still written
 }
 
