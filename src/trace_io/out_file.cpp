@@ -60,6 +60,12 @@ void OutFile::empty() {
   if (S_ISREG(st.st_mode) && st.st_size != 0 && ftruncate(fd_, 0) != 0) cannot_create(errno);
 }
 
+void OutFile::rewind() {
+  len_ = 0;
+  if (ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0)
+    fail(name_ + ": cannot write: " + std::strerror(errno));
+}
+
 void OutFile::cannot_create(int error) const {
   fail(name_ + ": cannot create: " + std::strerror(error));
 }

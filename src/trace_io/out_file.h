@@ -37,6 +37,9 @@ class alignas(64) OutFile {
   void write(std::string_view text) { write(text.data(), text.size()); }
   // Writes out what is buffered and closes; fails on error.
   void close();
+  // Drops everything written so far and starts the file again, empty;
+  // only for a regular file.
+  void rewind();
   // True when the file opened is a regular file (not a device).
   bool is_regular() const { return regular_; }
   ~OutFile();

@@ -7,15 +7,27 @@
 // the slots it skipped frozen on the last picture shown (gray before the
 // first); a picture whose slot has passed, or that the undamaged stream
 // never shows, is dropped.
+//
+// Where the stream's random-access points allow (stretches.h), only the
+// damaged stretches are decoded, both streams each from the stretch's
+// start; the slots of a stretch that arrived whole show the undamaged
+// pictures, with the figures of identical pictures. Whatever the stretch
+// decodes cannot confirm (a picture order the container's times do not
+// give, a frame without a picture, a picture left over that the player
+// may still show) sends the run back to decoding everything: the figures
+// are the full decode's or none.
 
 #include "trace_video/measure.h"
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 
 #include "trace_io/failure.h"
 #include "trace_video/decoder.h"
 #include "trace_video/pictures.h"
+#include "trace_video/random_access.h"
+#include "trace_video/stretches.h"
 #include "trace_video/video_file.h"
 
 extern "C" {
@@ -28,58 +40,27 @@ namespace {
   fail(path + ": the file changed while it was being read");
 }
 
-class Measurer {
- public:
-  Measurer(RunState& run, const ReceiveOptions& options, const std::string& video,
-           const std::vector<Judged>& judged, std::vector<SlotResult>& slots)
+// Thrown where the stretches cannot be sure of the full decode's figures.
+struct NeedsFullDecode {};
+
+// What the two ways of decoding share: the player, the slots measured and
+// the picture shown.
+class SlotMeasurer {
+ protected:
+  SlotMeasurer(const std::string& video, const std::string& ref_path,
+               const std::vector<Judged>& judged, std::vector<SlotResult>& slots, Y4mWriter* yuv,
+               int lag)
       : video_(video),
-        ref_path_(options.reference.empty() ? video : options.reference),
+        ref_path_(ref_path),
         judged_(judged),
         slots_(slots),
         frames_(static_cast<int32_t>(judged.size())),
-        received_(video, options.fps),
-        decoder_(video, received_.stream(), run.one_thread),
-        yuv_(options.yuv.empty() ? nullptr : open_yuv(run, options.yuv, received_.stream())),
-        // Decoded ahead on threads of their own (unless the run keeps to
-        // one), beside the received stream's decoding here. With another
-        // reference, VIDEO's own decode gives the display order.
-        truth_(ref_path_, run.one_thread,
-               options.reference.empty() ? std::optional(frames_) : std::nullopt),
-        order_(options.reference.empty()
-                   ? nullptr
-                   : std::make_unique<FrameSource>(video, run.one_thread, frames_)),
-        player_(judged.size(), order_ ? order_->lag() : truth_.lag()) {}
-
-  QualitySummary run() {
-    auto keep = [&](FramePtr picture, int32_t from) {
-      check_size(picture.get());
-      player_.decoded(from);
-      got_.push_back(std::move(picture));
-    };
-    int32_t read = 0;
-    for (VideoFrame frame; received_.next(frame); read = frame.frame + 1) {
-      if (frame.frame >= frames_) fail_changed(video_);
-      if (received(frame.frame)) decoder_.send(received_.packet(), frame.frame, keep);
-      advance();
-    }
-    if (read != frames_) fail_changed(video_);
-    decoder_.send(nullptr, -1, keep);
-    finished_ = true;
-    advance();
-    if (yuv_) yuv_->close();
-    quality_.without_slot = frames_ - player_.slots();
-    return quality_;
-  }
-
- private:
-  static std::unique_ptr<Y4mWriter> open_yuv(RunState& run, const std::string& path,
-                                             const AVStream* stream) {
-    return std::make_unique<Y4mWriter>(run, path, stream->avg_frame_rate.num,
-                                       stream->avg_frame_rate.den);
-  }
+        yuv_(yuv),
+        player_(judged.size(), lag) {}
 
   bool received(int32_t f) const {
-    return judged_[static_cast<size_t>(f)].verdict.status == ReceiveStatus::kReceived;
+    return f >= 0 && f < frames_ &&
+           judged_[static_cast<size_t>(f)].verdict.status == ReceiveStatus::kReceived;
   }
 
   // A stream whose pictures change size cannot be measured slot by slot
@@ -95,6 +76,86 @@ class Measurer {
            ", then " + frame_shape(picture) +
            "): the quality figures take one size throughout; give --no-decode");
     }
+  }
+
+  void keep_received(FramePtr picture, int32_t from) {
+    check_size(picture.get());
+    player_.decoded(from);
+    got_.push_back(std::move(picture));
+  }
+
+  // Slot `player_.slots() - 1`, of frame f (-1: none's), shows shown_
+  // against the reference picture truth.
+  void measure_slot(int32_t f, bool decoded, const AVFrame* truth) {
+    if (!shown_) shown_ = gray_like(truth);
+    if (!same_shape(shown_.get(), truth))
+      fail(ref_path_ + ": frames of " + frame_shape(truth) + ", the video's are " +
+           frame_shape(shown_.get()) +
+           ": the reference must have the video's size and pixel format");
+    add_slot(f, decoded,
+             compare_pictures(picture_of(shown_.get(), video_), picture_of(truth, ref_path_)));
+    if (yuv_) yuv_->write(shown_.get());
+  }
+
+  void add_slot(int32_t f, bool decoded, const SlotFigures& figures) {
+    if (f >= 0) slots_[static_cast<size_t>(f)] = {player_.slots() - 1, !decoded, figures};
+    quality_.add(figures, !decoded);
+  }
+
+  const std::string& video_;
+  const std::string ref_path_;
+  const std::vector<Judged>& judged_;
+  std::vector<SlotResult>& slots_;
+  const int32_t frames_;
+  Y4mWriter* yuv_;
+  SlotPlayer player_;
+  std::deque<FramePtr> got_;  // the received decoder's pictures, as the player's
+  FramePtr shown_, first_;
+  QualitySummary quality_;
+};
+
+// Both streams decoded whole.
+class FullMeasurer : SlotMeasurer {
+ public:
+  FullMeasurer(RunState& run, const ReceiveOptions& options, const std::string& video,
+               const std::vector<Judged>& judged, std::vector<SlotResult>& slots, Y4mWriter* yuv)
+      : FullMeasurer(run, options, video, judged, slots, yuv,
+                     std::make_unique<VideoReader>(video, options.fps)) {}
+
+  QualitySummary run() {
+    auto keep = [&](FramePtr picture, int32_t from) { keep_received(std::move(picture), from); };
+    int32_t read = 0;
+    for (VideoFrame frame; received_->next(frame); read = frame.frame + 1) {
+      if (frame.frame >= frames_) fail_changed(video_);
+      if (received(frame.frame)) decoder_.send(received_->packet(), frame.frame, keep);
+      advance();
+    }
+    if (read != frames_) fail_changed(video_);
+    decoder_.send(nullptr, -1, keep);
+    finished_ = true;
+    advance();
+    quality_.without_slot = frames_ - player_.slots();
+    quality_.decoded = frames_;
+    return quality_;
+  }
+
+ private:
+  FullMeasurer(RunState& run, const ReceiveOptions& options, const std::string& video,
+               const std::vector<Judged>& judged, std::vector<SlotResult>& slots, Y4mWriter* yuv,
+               std::unique_ptr<VideoReader> reader)
+      : SlotMeasurer(video, options.reference.empty() ? video : options.reference, judged, slots,
+                     yuv, 0),
+        received_(std::move(reader)),
+        decoder_(video, received_->stream(), run.one_thread),
+        // Decoded ahead on threads of their own (unless the run keeps to
+        // one), beside the received stream's decoding here. With another
+        // reference, VIDEO's own decode gives the display order.
+        truth_(ref_path_, run.one_thread,
+               options.reference.empty() ? std::optional(frames_) : std::nullopt),
+        order_(options.reference.empty()
+                   ? nullptr
+                   : std::make_unique<FrameSource>(video, run.one_thread, frames_)) {
+    player_ = SlotPlayer(judged.size(), order_ ? order_->lag() : truth_.lag());
   }
 
   // The next slot's frame and reference picture into next_; false after
@@ -144,46 +205,325 @@ class Measurer {
         shown_ = std::move(got_.front());
         got_.pop_front();
       }
-      measure_slot(next_.frame, p->decoded);
+      measure_slot(next_.frame, p->decoded, next_.picture.get());
       next_ = {};
     }
   }
 
-  void measure_slot(int32_t f, bool decoded) {
-    const AVFrame* truth = next_.picture.get();
-    if (!shown_) shown_ = gray_like(truth);
-    if (!same_shape(shown_.get(), truth))
-      fail(ref_path_ + ": frames of " + frame_shape(truth) + ", the video's are " +
-           frame_shape(shown_.get()) +
-           ": the reference must have the video's size and pixel format");
-    SlotFigures figures =
-        compare_pictures(picture_of(shown_.get(), video_), picture_of(truth, ref_path_));
-    if (f >= 0) slots_[static_cast<size_t>(f)] = {player_.slots() - 1, !decoded, figures};
-    quality_.add(figures, !decoded);
-    if (yuv_) yuv_->write(shown_.get());
-  }
-
-  const std::string& video_;
-  const std::string ref_path_;
-  const std::vector<Judged>& judged_;
-  std::vector<SlotResult>& slots_;
-  const int32_t frames_;
-  VideoReader received_;
+  std::unique_ptr<VideoReader> received_;
   Decoder decoder_;
-  std::unique_ptr<Y4mWriter> yuv_;
   FrameSource truth_;
   std::unique_ptr<FrameSource> order_;
-  SlotPlayer player_;
-  std::deque<FramePtr> got_;  // the received decoder's pictures, as the player's
-  Decoded next_;              // the next slot's frame and reference picture
-  FramePtr shown_, first_;
+  Decoded next_;  // the next slot's frame and reference picture
   bool finished_ = false, ended_ = false;
-  QualitySummary quality_;
+};
+
+// Only the damaged stretches decoded. Both streams are read from one pass
+// over VIDEO; each decoded stretch gets decoders of its own, fed until
+// they have given every picture of the stretch (the first picture of the
+// next one). With --yuv the reference is decoded whole, once: the known
+// stretches' pictures are written from it.
+class StretchMeasurer : SlotMeasurer {
+ public:
+  StretchMeasurer(RunState& run, const ReceiveOptions& options, const std::string& video,
+                  const std::vector<Judged>& judged, std::vector<SlotResult>& slots, Y4mWriter* yuv,
+                  std::vector<Stretch> plan, int lag)
+      : SlotMeasurer(video, video, judged, slots, yuv, lag),
+        one_thread_(run.one_thread),
+        fps_(options.fps),
+        reader_(video, options.fps),
+        plan_(std::move(plan)),
+        queued_(plan_.size(), false) {
+    known_.resize(judged.size());
+    for (const Stretch& s : plan_)
+      for (int32_t f = s.begin; f < s.end; ++f) known_[static_cast<size_t>(f)] = !s.decode;
+    if (yuv_) truth_.emplace(video, reader_.stream(), one_thread_);
+    const AVCodecParameters* codec = reader_.stream()->codecpar;
+    // Identical pictures: no error, SSIM 1 where a window fits.
+    identical_.ssim_y =
+        codec->width / 4 >= 2 && codec->height / 4 >= 2 ? std::optional<double>(1.0) : std::nullopt;
+  }
+
+  QualitySummary run() {
+    size_t s = 0;
+    int32_t read = 0;
+    for (VideoFrame frame; reader_.next(frame); read = frame.frame + 1) {
+      int32_t f = frame.frame;
+      if (f >= frames_) fail_changed(video_);
+      while (plan_[s].end <= f) ++s;
+      if (f == plan_[s].begin) {
+        if (plan_[s].decode) {
+          open_region(s);
+        } else if (!region_ && !yuv_) {
+          queue_known(s);
+        }
+      }
+      AVPacket* packet = reader_.packet();
+      if (truth_) {
+        ++fed_;
+        truth_->send(packet, f, [&](FramePtr p, int32_t from) { keep_truth(std::move(p), from); });
+      }
+      if (region_) feed_region(packet, f);
+      advance();
+    }
+    if (read != frames_) fail_changed(video_);
+    if (region_) end_region();
+    if (truth_) {
+      ++fed_;
+      truth_->send(nullptr, -1, [&](FramePtr p, int32_t from) { keep_truth(std::move(p), from); });
+    }
+    all_done_ = true;
+    advance();
+    if (!truth_q_.empty() || pending_) throw NeedsFullDecode{};
+    quality_.without_slot = frames_ - player_.slots();
+    quality_.decoded = decoded_;
+    return quality_;
+  }
+
+ private:
+  struct Truth {
+    FramePtr picture;  // null: the reference picture of a known stretch, not decoded
+    int32_t frame = -1;
+    int64_t fed = 0;
+    bool identical = false;  // the slot shows the undamaged picture
+  };
+  // A damaged stretch's decoders.
+  struct Region {
+    size_t stretch;  // its index in the plan
+    int32_t begin, end;
+    std::optional<Decoder> truth, received;
+    bool truth_done = false, received_done = false;
+    int64_t fed = 0;    // packets the truth decoder was given
+    int64_t shown = 0;  // its pictures of the stretch
+    int64_t last_pts = INT64_MIN;
+  };
+
+  void open_region(size_t s) {
+    if (region_) end_region();  // a known stretch shorter than the decoder's delay
+    region_.emplace();
+    Region& r = *region_;
+    r.stretch = s;
+    r.begin = plan_[s].begin;
+    r.end = plan_[s].end;
+    decoded_ += r.end - r.begin;
+    if (!yuv_) r.truth.emplace(video_, reader_.stream(), one_thread_);
+    r.received.emplace(video_, reader_.stream(), one_thread_);
+  }
+
+  void feed_region(AVPacket* packet, int32_t f) {
+    Region& r = *region_;
+    if (r.truth && !r.truth_done) {
+      ++r.fed;
+      r.truth->send(packet, f, [&](FramePtr p, int32_t from) { region_truth(std::move(p), from); });
+    }
+    if (!r.received_done && received(f))
+      r.received->send(packet, f,
+                       [&](FramePtr p, int32_t from) { region_received(std::move(p), from); });
+    if (r.received_done && (r.truth_done || !r.truth)) region_.reset();
+  }
+
+  // The stream ends (or the next stretch begins) before the decoders gave
+  // a picture of what follows: what they still hold comes out.
+  void end_region() {
+    Region& r = *region_;
+    if (r.truth && !r.truth_done) {
+      ++r.fed;
+      r.truth->send(nullptr, -1,
+                    [&](FramePtr p, int32_t from) { region_truth(std::move(p), from); });
+      truth_done();
+    }
+    if (!r.received_done)
+      r.received->send(nullptr, -1,
+                       [&](FramePtr p, int32_t from) { region_received(std::move(p), from); });
+    region_.reset();
+    advance();
+  }
+
+  void region_truth(FramePtr picture, int32_t from) {
+    Region& r = *region_;
+    if (r.truth_done) return;
+    if (from >= r.end) {
+      truth_done();
+      return;
+    }
+    // Known stretches take their order from the container's times: the
+    // decoded ones must agree, one picture a frame, in that order.
+    int64_t pts = from >= r.begin ? judged_[static_cast<size_t>(from)].frame.pts : INT64_MIN;
+    if (from < r.begin || pts == INT64_MIN || pts <= r.last_pts) throw NeedsFullDecode{};
+    r.last_pts = pts;
+    ++r.shown;
+    truth_q_.push_back({std::move(picture), from, r.begin + r.fed, false});
+  }
+
+  void truth_done() {
+    Region& r = *region_;
+    r.truth_done = true;
+    if (r.shown != r.end - r.begin) throw NeedsFullDecode{};
+    if (r.stretch + 1 < plan_.size() && !plan_[r.stretch + 1].decode) queue_known(r.stretch + 1);
+  }
+
+  void region_received(FramePtr picture, int32_t from) {
+    Region& r = *region_;
+    if (r.received_done) return;
+    if (from >= r.end) {
+      r.received_done = true;
+      return;
+    }
+    keep_received(std::move(picture), from);
+  }
+
+  // The reference's decode, whole (--yuv): every picture a slot.
+  void keep_truth(FramePtr picture, int32_t from) {
+    bool identical = from >= 0 && from < frames_ && known_[static_cast<size_t>(from)];
+    truth_q_.push_back({std::move(picture), from, fed_, identical});
+  }
+
+  // The slots of known stretch s, in the order of the frames' times.
+  void queue_known(size_t s) {
+    if (queued_[s]) return;
+    queued_[s] = true;
+    std::vector<int32_t> order;
+    for (int32_t f = plan_[s].begin; f < plan_[s].end; ++f) order.push_back(f);
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+      return judged_[static_cast<size_t>(a)].frame.pts < judged_[static_cast<size_t>(b)].frame.pts;
+    });
+    for (int32_t f : order) truth_q_.push_back({nullptr, f, int64_t{f} + 1, true});
+  }
+
+  // The received decoder has given every picture it will of frames before f.
+  bool settled(int32_t f) const { return all_done_ || !region_ || f < region_->begin; }
+
+  void advance() {
+    auto received = [&](int32_t f) { return this->received(f); };
+    while (!truth_q_.empty() || pending_) {
+      if (!pending_) {
+        next_ = std::move(truth_q_.front());
+        truth_q_.pop_front();
+        if (next_.picture) check_size(next_.picture.get());
+        int32_t frame = player_.open(next_.frame, next_.fed);
+        if (next_.identical && frame != next_.frame) throw NeedsFullDecode{};
+        next_.frame = frame;
+        pending_ = true;
+      }
+      if (next_.identical) {
+        if (!settled(next_.frame)) return;
+        show_identical();
+      } else {
+        std::optional<Placement> p = player_.place(settled(next_.frame), received);
+        if (!p) return;
+        got_.erase(got_.begin(), got_.begin() + p->dropped);
+        if (p->decoded) {
+          shown_ = std::move(got_.front());
+          got_.pop_front();
+        }
+        if (!shown_ && shown_frame_ >= 0) shown_ = reference_picture(shown_frame_);
+        measure_slot(next_.frame, p->decoded, next_.picture.get());
+        shown_frame_ = -1;
+      }
+      pending_ = false;
+      next_ = {};
+    }
+  }
+
+  // The open slot shows the undamaged picture of its own frame: every
+  // picture the received decoder gave before it must have had its slot.
+  void show_identical() {
+    if (!player_.place_identical()) throw NeedsFullDecode{};
+    got_.clear();
+    add_slot(next_.frame, true, identical_);
+    if (yuv_) {
+      shown_ = std::move(next_.picture);
+      yuv_->write(shown_.get());
+    } else {
+      shown_.reset();
+      shown_frame_ = next_.frame;
+    }
+  }
+
+  // The reference's picture of frame f, from a known stretch, decoded from
+  // the stretch's start: a slot frozen on it needs its samples.
+  FramePtr reference_picture(int32_t f) {
+    int32_t begin = 0;
+    for (const Stretch& s : plan_)
+      if (s.begin <= f) begin = s.begin;
+    VideoReader reader(video_, fps_);
+    Decoder decoder(video_, reader.stream(), one_thread_);
+    FramePtr found;
+    auto keep = [&](FramePtr p, int32_t from) {
+      if (from == f && !found) found = std::move(p);
+    };
+    for (VideoFrame frame; !found && reader.next(frame);)
+      if (frame.frame >= begin) {
+        ++decoded_;
+        decoder.send(reader.packet(), frame.frame, keep);
+      }
+    if (!found) decoder.send(nullptr, -1, keep);
+    if (!found) throw NeedsFullDecode{};
+    return found;
+  }
+
+  const bool one_thread_;
+  const std::optional<double> fps_;
+  VideoReader reader_;
+  const std::vector<Stretch> plan_;
+  std::vector<bool> known_;       // by frame: in a known stretch
+  std::vector<bool> queued_;      // by stretch: its slots queued
+  std::optional<Decoder> truth_;  // --yuv: the reference, whole
+  int64_t fed_ = 0;               // packets truth_ was given
+  std::optional<Region> region_;
+  std::deque<Truth> truth_q_;  // the slots to come, in order
+  Truth next_;                 // the open slot's
+  bool pending_ = false;       // next_ is open
+  int32_t shown_frame_ = -1;   // shown_ is this frame's reference picture, not decoded
+  bool all_done_ = false;
+  int64_t decoded_ = 0;
+  SlotFigures identical_;
 };
 
 }  // namespace
 
 QualitySummary measure(RunState& run, const ReceiveOptions& options, const std::string& video,
-                       const std::vector<Judged>& judged, std::vector<SlotResult>& slots) {
-  return Measurer(run, options, video, judged, slots).run();
+                       const std::vector<Judged>& judged, bool resets_trusted,
+                       std::vector<SlotResult>& slots) {
+  std::unique_ptr<Y4mWriter> yuv;
+  if (!options.yuv.empty()) {
+    VideoReader probe(video, options.fps);
+    const AVStream* stream = probe.stream();
+    yuv = std::make_unique<Y4mWriter>(run, options.yuv, stream->avg_frame_rate.num,
+                                      stream->avg_frame_rate.den);
+  }
+  QualitySummary quality;
+  if (!options.full_decode && options.reference.empty() && (!yuv || yuv->can_rewind())) {
+    VideoReader probe(video, options.fps);
+    std::vector<PlanFrame> frames;
+    frames.reserve(judged.size());
+    // The times order the known stretches' slots: each frame needs one of
+    // its own (with --yuv the reference's decode gives the order).
+    std::vector<int64_t> times;
+    for (const Judged& j : judged) times.push_back(j.frame.pts);
+    std::sort(times.begin(), times.end());
+    for (const Judged& j : judged) {
+      auto same = std::equal_range(times.begin(), times.end(), j.frame.pts);
+      bool ordered = yuv || (j.frame.pts != INT64_MIN && same.second - same.first == 1);
+      frames.push_back({j.frame.resets && resets_trusted,
+                        j.verdict.status == ReceiveStatus::kReceived, ordered});
+    }
+    int lag = Decoder(video, probe.stream(), run.one_thread).lag();
+    std::vector<Stretch> plan =
+        plan_stretches(frames, lag + 1, concealment_reaches_back(probe.stream()->codecpar));
+    bool worth = !plan.empty() && !(plan.size() == 1 && plan[0].decode);
+    if (worth && measurable_format(probe.stream()->codecpar->format)) {
+      try {
+        quality = StretchMeasurer(run, options, video, judged, slots, yuv.get(), plan, lag).run();
+        if (yuv) yuv->close();
+        return quality;
+      } catch (const NeedsFullDecode&) {
+        slots.assign(slots.size(), SlotResult{});
+        if (yuv) yuv->rewind();
+      }
+    }
+  }
+  quality = FullMeasurer(run, options, video, judged, slots, yuv.get()).run();
+  if (yuv) yuv->close();
+  return quality;
 }

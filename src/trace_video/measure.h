@@ -18,7 +18,11 @@ struct Judged {
 
 // Decodes the frames of video judged received and the reference (VIDEO
 // itself unless --reference), writes --yuv when asked, and fills
-// slots[f] for every frame f. The pictures held are the decoders' own and
-// a few queued: a fixed number, whatever the video's length.
+// slots[f] for every frame f. Only the damaged stretches are decoded where
+// the stream's random-access points allow it (resets_trusted: the frames'
+// `resets` hold) and --full-decode is not asked; the figures are the same.
+// The pictures held are the decoders' own and a few queued: a fixed
+// number, whatever the video's length.
 QualitySummary measure(RunState& run, const ReceiveOptions& options, const std::string& video,
-                       const std::vector<Judged>& judged, std::vector<SlotResult>& slots);
+                       const std::vector<Judged>& judged, bool resets_trusted,
+                       std::vector<SlotResult>& slots);

@@ -13,7 +13,8 @@ constexpr const char* kSynopsisText =
     "       trace_video merge SHARE...\n"
     "       trace_video receive [--playout-delay S] [--out FILE] [--frames FILE]\n"
     "                        [--yuv FILE] [--reference FILE] [--no-decode]\n"
-    "                        [--csv | --json] [--fps RATE] VIDEO SD0 SD1 SD2 RD\n";
+    "                        [--full-decode] [--csv | --json] [--fps RATE]\n"
+    "                        VIDEO SD0 SD1 SD2 RD\n";
 constexpr const char* kFooterText =
     "\n"
     "Exit status: 0 on success, 1 when an input is bad, 2 on a usage error.\n"
@@ -83,6 +84,9 @@ std::vector<Option> receive_options(ReceiveOptions& o, SweepSettings& sweep) {
            "  --reference FILE  the frames to measure against (default: VIDEO decoded)\n"),
       {"--no-decode", nullptr, "  --no-decode     the traces' verdicts alone, no decoding\n",
        [&o](const char*) { o.decode = false; }},
+      {"--full-decode", nullptr,
+       "  --full-decode   decode both streams whole, also where nothing was lost\n",
+       [&o](const char*) { o.full_decode = true; }},
       number_option("--fps", 0, true, [&o](double n) { o.fps = n; }, "")};
   for (Option& f : format_options(&o.format,
                                   "  --csv, --json   the summary as a CSV header and row, or one "

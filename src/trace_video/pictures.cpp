@@ -35,6 +35,12 @@ void plane_size(const AVFrame* frame, int c, int* w, int* h) {
 
 }  // namespace
 
+bool measurable_format(int format) {
+  for (const auto& f : kFormats)
+    if (f.format == format) return true;
+  return false;
+}
+
 std::string frame_shape(const AVFrame* frame) {
   const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
   return std::to_string(frame->width) + "x" + std::to_string(frame->height) + " " +

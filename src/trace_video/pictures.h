@@ -12,6 +12,8 @@
 // The planes of an 8-bit planar YUV frame (4:2:0, 4:2:2 or 4:4:4); fails
 // naming path for any other pixel format.
 Picture picture_of(const AVFrame* frame, const std::string& path);
+// Whether picture_of takes frames of this pixel format.
+bool measurable_format(int format);
 // A mid-gray frame (every sample 128) of the size and format of like.
 FramePtr gray_like(const AVFrame* like);
 // "W x H FORMAT", for messages.
@@ -24,6 +26,12 @@ class Y4mWriter {
   Y4mWriter(RunState& run, const std::string& path, int rate_num, int rate_den);
   void write(const AVFrame* frame);
   void close() { out_.close(); }
+  // Starts the file again, empty: only where it is a regular file.
+  bool can_rewind() const { return out_.is_regular(); }
+  void rewind() {
+    out_.rewind();
+    header_ = false;
+  }
 
  private:
   OutFile out_;

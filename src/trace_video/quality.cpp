@@ -98,6 +98,17 @@ bool SlotPlayer::passed(int32_t frame) const {
   return slot != -1 ? slot < slot_ : fed_ > int64_t{frame} + 1 + lag_;
 }
 
+bool SlotPlayer::place_identical() {
+  for (int32_t f : got_) {
+    bool unshown = f >= 0 && static_cast<size_t>(f) < slot_of_.size() &&
+                   slot_of_[static_cast<size_t>(f)] == -1;
+    if (unshown || !passed(f)) return false;
+  }
+  got_.clear();
+  ++slot_;
+  return true;
+}
+
 void QualitySummary::add(const SlotFigures& f, bool frozen_slot) {
   ++slots;
   frozen += frozen_slot;

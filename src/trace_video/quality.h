@@ -69,6 +69,11 @@ class SlotPlayer {
   // decoder gives no more; received(f): frame f went to it.
   template <typename Received>
   std::optional<Placement> place(bool finished, const Received& received);
+  // The open slot shows its own frame's received picture, the same as the
+  // undamaged one, which was never handed to the player: true when every
+  // picture the player holds has had its slot and is dropped; false when
+  // one may still be shown, and nothing changes.
+  bool place_identical();
   int64_t slots() const { return slot_; }
 
  private:
@@ -102,6 +107,7 @@ struct QualitySummary {
   double mse_avg_sum = 0, ssim_sum = 0;
   int64_t ssim_slots = 0;  // slots with an SSIM
   int64_t mos_count[6] = {0, 0, 0, 0, 0, 0};
+  int64_t decoded = 0;  // frames decoded of each stream (not a figure: how much work)
   void add(const SlotFigures& f, bool frozen_slot);
 };
 const std::vector<std::string>& quality_names();

@@ -85,7 +85,7 @@ ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const st
   QualitySummary quality;
   if (options.decode) {
     slots.resize(judged.size());
-    quality = measure(run, options, video, judged, slots);
+    quality = measure(run, options, video, judged, reader.resets_trusted(), slots);
     input.check();
     if (reference) reference->check();
   }

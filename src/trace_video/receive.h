@@ -18,6 +18,7 @@ struct ReceiveOptions {
   bool decode = true;     // the quality figures (--no-decode: without them)
   std::string reference;  // --reference: else VIDEO decoded
   std::string yuv;        // --yuv: the displayed frames as YUV4MPEG2
+  bool full_decode = false;  // --full-decode: both streams decoded whole
 };
 
 // Judges every frame of video by the four traces; writes --out and

@@ -101,6 +101,7 @@ VideoReader::VideoReader(const std::string& path, std::optional<double> fps) : p
   }
   if (stream_ == nullptr) fail(path + ": no video stream");
   packet_.reset(allocated(av_packet_alloc()));
+  resets_.emplace(stream_->codecpar);
   timed_ = !(format_->iformat->flags & AVFMT_NOTIMESTAMPS);
   double rate = fps ? *fps : rate_of(stream_->avg_frame_rate);
   if (rate <= 0) rate = rate_of(stream_->r_frame_rate);
@@ -172,6 +173,7 @@ bool VideoReader::next(VideoFrame& frame) {
   frame.frame = f;
   frame.size = packet_->size;
   frame.key = packet_->flags & AV_PKT_FLAG_KEY;
+  frame.resets = resets_->resets(packet_->data, packet_->size);
   frame.pts_s.reset();
   frame.dts_s.reset();
   frame.pts = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : INT64_MIN;

@@ -14,6 +14,7 @@
 
 #include "trace_io/run_state.h"
 #include "trace_video/av_owners.h"
+#include "trace_video/random_access.h"
 #include "trace_video/video_frames.h"
 
 // A video file as an input of the run: noted, so that no output is it, and
@@ -56,6 +57,9 @@ class VideoReader {
   // none for the first packets, as Matroska does with B-frames).
   bool timed() const { return timed_; }
   const std::string& path() const { return path_; }
+  // False when the frames' `resets` cannot be trusted (random_access.h):
+  // known once the last frame was read.
+  bool resets_trusted() const { return resets_->trusted(); }
 
  private:
   FrameType parse_type();
@@ -73,6 +77,7 @@ class VideoReader {
   std::deque<PacketPtr> ahead_;  // read by lead_in(), not yet given out
   CodecPtr codec_;               // for the parser: the stream's extradata
   ParserPtr parser_;
+  std::optional<ResetFinder> resets_;
   bool timed_ = false;
   double seconds_per_frame_ = 0;  // without timestamps
   int64_t first_dts_ = 0;

@@ -16,6 +16,7 @@ struct VideoFrame {
   int32_t frame = 0;
   FrameType type = FrameType::kUnknown;
   bool key = false;
+  bool resets = false;          // a random-access point that resets the decoder (random_access.h)
   int32_t size = 0;             // bytes of the packet
   std::optional<double> pts_s;  // presentation time, when the stream has one
   int64_t pts = INT64_MIN;      // the same in the stream's time base
