@@ -108,7 +108,8 @@ ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const st
              std::to_string(quality.slots - quality.ssim_slots) +
              "; their ssim_y is empty and ssim_y_mean leaves them out");
   if (size_note) run.note(*size_note);
-  ReceiveResult result{result_names(options.decode), fields_of(kSummaryFigures, summary)};
+  ReceiveResult result{result_names(options.decode), fields_of(kSummaryFigures, summary),
+                       static_cast<int64_t>(judged.size()), quality.decoded};
   if (options.decode) {
     std::vector<Field> more = quality_fields(quality);
     result.fields.insert(result.fields.end(), more.begin(), more.end());

@@ -17,6 +17,7 @@ extern const std::vector<Figure<ReceiveSummary>> kSummaryFigures;
 struct ReceiveResult {
   std::vector<std::string> names;
   std::vector<Field> fields;
+  int64_t frames = 0, decoded = 0;  // the video's frames; decoded of each stream (not shown)
 };
 // The keys of a summary, with the quality figures or without.
 std::vector<std::string> result_names(bool decode);
