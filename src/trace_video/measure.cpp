@@ -480,6 +480,31 @@ class StretchMeasurer : SlotMeasurer {
   SlotFigures identical_;
 };
 
+// The stretches to decode; none where the stream's pixel format is one
+// the figures do not take (the full decode says so). lag: the decoder's
+// (Decoder::lag()).
+std::vector<Stretch> plan_for(RunState& run, const ReceiveOptions& options,
+                              const std::string& video, const std::vector<Judged>& judged,
+                              bool resets_trusted, bool yuv, int* lag) {
+  VideoReader probe(video, options.fps);
+  if (!measurable_format(probe.stream()->codecpar->format)) return {};
+  std::vector<PlanFrame> frames;
+  frames.reserve(judged.size());
+  // The times order the known stretches' slots: each frame needs one of
+  // its own (with --yuv the reference's decode gives the order).
+  std::vector<int64_t> times;
+  for (const Judged& j : judged) times.push_back(j.frame.pts);
+  std::sort(times.begin(), times.end());
+  for (const Judged& j : judged) {
+    auto same = std::equal_range(times.begin(), times.end(), j.frame.pts);
+    bool ordered = yuv || (j.frame.pts != INT64_MIN && same.second - same.first == 1);
+    frames.push_back(
+        {j.frame.resets && resets_trusted, j.verdict.status == ReceiveStatus::kReceived, ordered});
+  }
+  *lag = Decoder(video, probe.stream(), run.one_thread).lag();
+  return plan_stretches(frames, *lag + 1, concealment_reaches_back(probe.stream()->codecpar));
+}
+
 }  // namespace
 
 QualitySummary measure(RunState& run, const ReceiveOptions& options, const std::string& video,
@@ -487,32 +512,16 @@ QualitySummary measure(RunState& run, const ReceiveOptions& options, const std::
                        std::vector<SlotResult>& slots) {
   std::unique_ptr<Y4mWriter> yuv;
   if (!options.yuv.empty()) {
-    VideoReader probe(video, options.fps);
-    const AVStream* stream = probe.stream();
-    yuv = std::make_unique<Y4mWriter>(run, options.yuv, stream->avg_frame_rate.num,
-                                      stream->avg_frame_rate.den);
+    AVRational rate = VideoReader(video, options.fps).stream()->avg_frame_rate;
+    yuv = std::make_unique<Y4mWriter>(run, options.yuv, rate.num, rate.den);
   }
   QualitySummary quality;
   if (!options.full_decode && options.reference.empty() && (!yuv || yuv->can_rewind())) {
-    VideoReader probe(video, options.fps);
-    std::vector<PlanFrame> frames;
-    frames.reserve(judged.size());
-    // The times order the known stretches' slots: each frame needs one of
-    // its own (with --yuv the reference's decode gives the order).
-    std::vector<int64_t> times;
-    for (const Judged& j : judged) times.push_back(j.frame.pts);
-    std::sort(times.begin(), times.end());
-    for (const Judged& j : judged) {
-      auto same = std::equal_range(times.begin(), times.end(), j.frame.pts);
-      bool ordered = yuv || (j.frame.pts != INT64_MIN && same.second - same.first == 1);
-      frames.push_back({j.frame.resets && resets_trusted,
-                        j.verdict.status == ReceiveStatus::kReceived, ordered});
-    }
-    int lag = Decoder(video, probe.stream(), run.one_thread).lag();
+    int lag = 0;
     std::vector<Stretch> plan =
-        plan_stretches(frames, lag + 1, concealment_reaches_back(probe.stream()->codecpar));
+        plan_for(run, options, video, judged, resets_trusted, yuv != nullptr, &lag);
     bool worth = !plan.empty() && !(plan.size() == 1 && plan[0].decode);
-    if (worth && measurable_format(probe.stream()->codecpar->format)) {
+    if (worth) {
       try {
         quality = StretchMeasurer(run, options, video, judged, slots, yuv.get(), plan, lag).run();
         if (yuv) yuv->close();
