@@ -7,6 +7,7 @@
 #include "trace_io/sweep.h"
 #include "trace_video/receive.h"
 #include "trace_video/options.h"
+#include "trace_video/reference_cache.h"
 #include "trace_video/send.h"
 
 namespace {
@@ -28,10 +29,15 @@ int receive_runs(const Call& call, const ReceiveOptions& o, const SweepSettings&
   // concealment may depend on a decoder's threads, and a sweep's rows must
   // not depend on the machine, -j or how the sweep was cut into shares.
   const std::string& video = call.paths[0];
+  // The reference's pictures of a stretch that several runs decode are
+  // decoded once.
+  ReferenceCache cache(ReferenceCache::default_bound());
+  ReceiveOptions shared = o;
+  shared.cache = &cache;
   return run_sweep(call, sweep,
                    {result_names(o.decode), sweep_settings(o), o.format == Format::kJson, true,
                     [&](RunState& run, const RunLine& line) {
-                      return run_receive(run, o, video, line.paths).fields;
+                      return run_receive(run, shared, video, line.paths).fields;
                     }});
 }
 

@@ -27,6 +27,7 @@
 #include "trace_video/decoder.h"
 #include "trace_video/pictures.h"
 #include "trace_video/random_access.h"
+#include "trace_video/reference_cache.h"
 #include "trace_video/stretches.h"
 #include "trace_video/video_file.h"
 
@@ -227,10 +228,12 @@ class StretchMeasurer : SlotMeasurer {
  public:
   StretchMeasurer(RunState& run, const ReceiveOptions& options, const std::string& video,
                   const std::vector<Judged>& judged, std::vector<SlotResult>& slots, Y4mWriter* yuv,
-                  std::vector<Stretch> plan, int lag)
+                  std::vector<Stretch> plan, int lag, bool resets_trusted)
       : SlotMeasurer(video, video, judged, slots, yuv, lag),
+        resets_trusted_(resets_trusted),
         one_thread_(run.one_thread),
         fps_(options.fps),
+        cache_(options.cache),
         reader_(video, options.fps),
         plan_(std::move(plan)),
         queued_(plan_.size(), false) {
@@ -288,13 +291,20 @@ class StretchMeasurer : SlotMeasurer {
     bool identical = false;  // the slot shows the undamaged picture
   };
   // A damaged stretch's decoders.
+  // A damaged stretch's decoders. The reference's is fresh at each of its
+  // own random-access points (every one, lost or not: the reference lost
+  // nothing) and emptied at the next, so that each such stretch's pictures
+  // are the same whatever run or stretch needs them: kept in the sweep's
+  // cache, or taken from it.
   struct Region {
     size_t stretch;  // its index in the plan
     int32_t begin, end;
     std::optional<Decoder> truth, received;
     bool truth_done = false, received_done = false;
-    int64_t fed = 0;    // packets the truth decoder was given
-    int64_t shown = 0;  // its pictures of the stretch
+    int32_t truth_begin = -1;               // the reference's stretch being decoded
+    int64_t truth_fed = 0;                  // packets its decoder was given
+    std::shared_ptr<StretchPictures> keep;  // its pictures, for the cache
+    int64_t shown = 0;                      // the reference's pictures of the region
     int64_t last_pts = INT64_MIN;
   };
 
@@ -305,33 +315,37 @@ class StretchMeasurer : SlotMeasurer {
     r.stretch = s;
     r.begin = plan_[s].begin;
     r.end = plan_[s].end;
+    r.truth_done = yuv_ != nullptr;  // the reference is decoded whole
     decoded_ += r.end - r.begin;
-    if (!yuv_) r.truth.emplace(video_, reader_.stream(), one_thread_);
     r.received.emplace(video_, reader_.stream(), one_thread_);
   }
 
   void feed_region(AVPacket* packet, int32_t f) {
     Region& r = *region_;
-    if (r.truth && !r.truth_done) {
-      ++r.fed;
-      r.truth->send(packet, f, [&](FramePtr p, int32_t from) { region_truth(std::move(p), from); });
+    if (!r.truth_done) {
+      if (f >= r.end) {
+        finish_truth();
+      } else {
+        if (f == r.begin || (resets_trusted_ && judged_[static_cast<size_t>(f)].frame.resets))
+          start_truth(f);
+        if (r.truth) {
+          ++r.truth_fed;
+          r.truth->send(packet, f,
+                        [&](FramePtr p, int32_t from) { region_truth(std::move(p), from); });
+        }
+      }
     }
     if (!r.received_done && received(f))
       r.received->send(packet, f,
                        [&](FramePtr p, int32_t from) { region_received(std::move(p), from); });
-    if (r.received_done && (r.truth_done || !r.truth)) region_.reset();
+    if (r.received_done && r.truth_done) region_.reset();
   }
 
-  // The stream ends (or the next stretch begins) before the decoders gave
-  // a picture of what follows: what they still hold comes out.
+  // The stream ends (or the next stretch begins) before the received
+  // decoder gave a picture of what follows: what it still holds comes out.
   void end_region() {
     Region& r = *region_;
-    if (r.truth && !r.truth_done) {
-      ++r.fed;
-      r.truth->send(nullptr, -1,
-                    [&](FramePtr p, int32_t from) { region_truth(std::move(p), from); });
-      truth_done();
-    }
+    if (!r.truth_done) finish_truth();
     if (!r.received_done)
       r.received->send(nullptr, -1,
                        [&](FramePtr p, int32_t from) { region_received(std::move(p), from); });
@@ -339,27 +353,63 @@ class StretchMeasurer : SlotMeasurer {
     advance();
   }
 
-  void region_truth(FramePtr picture, int32_t from) {
+  // The reference's stretch from frame f: from the cache, or decoded.
+  void start_truth(int32_t f) {
     Region& r = *region_;
-    if (r.truth_done) return;
-    if (from >= r.end) {
-      truth_done();
+    end_truth();
+    r.truth_begin = f;
+    r.truth_fed = 0;
+    if (std::shared_ptr<const StretchPictures> kept = cache_ ? cache_->find(f) : nullptr) {
+      for (const StretchPictures::Picture& p : kept->pictures)
+        push_truth(FramePtr(allocated(av_frame_clone(p.picture.get()))), p.frame, f + p.fed);
       return;
     }
-    // Known stretches take their order from the container's times: the
-    // decoded ones must agree, one picture a frame, in that order.
-    int64_t pts = from >= r.begin ? judged_[static_cast<size_t>(from)].frame.pts : INT64_MIN;
-    if (from < r.begin || pts == INT64_MIN || pts <= r.last_pts) throw NeedsFullDecode{};
-    r.last_pts = pts;
-    ++r.shown;
-    truth_q_.push_back({std::move(picture), from, r.begin + r.fed, false});
+    r.truth.emplace(video_, reader_.stream(), one_thread_);
+    if (cache_ && cache_->room_for(0)) r.keep = std::make_shared<StretchPictures>();
   }
 
-  void truth_done() {
+  // What the reference's decoder still holds comes out; its pictures go
+  // to the cache.
+  void end_truth() {
     Region& r = *region_;
+    if (!r.truth) return;
+    ++r.truth_fed;
+    r.truth->send(nullptr, -1, [&](FramePtr p, int32_t from) { region_truth(std::move(p), from); });
+    r.truth.reset();
+    if (r.keep) cache_->put(r.truth_begin, std::move(r.keep));
+    r.keep.reset();
+  }
+
+  void finish_truth() {
+    Region& r = *region_;
+    end_truth();
     r.truth_done = true;
     if (r.shown != r.end - r.begin) throw NeedsFullDecode{};
     if (r.stretch + 1 < plan_.size() && !plan_[r.stretch + 1].decode) queue_known(r.stretch + 1);
+  }
+
+  void region_truth(FramePtr picture, int32_t from) {
+    Region& r = *region_;
+    if (from < r.truth_begin || from >= r.end) throw NeedsFullDecode{};
+    if (r.keep) {
+      r.keep->bytes += picture_bytes(picture.get());
+      r.keep->pictures.push_back(
+          {FramePtr(allocated(av_frame_clone(picture.get()))), from, r.truth_fed});
+      if (!cache_->room_for(r.keep->bytes)) r.keep.reset();
+    }
+    push_truth(std::move(picture), from, r.truth_begin + r.truth_fed);
+  }
+
+  void push_truth(FramePtr picture, int32_t from, int64_t fed) {
+    Region& r = *region_;
+    // Known stretches take their order from the container's times: the
+    // decoded ones must agree, one picture a frame, in that order.
+    int64_t pts =
+        from >= r.begin && from < r.end ? judged_[static_cast<size_t>(from)].frame.pts : INT64_MIN;
+    if (pts == INT64_MIN || pts <= r.last_pts) throw NeedsFullDecode{};
+    r.last_pts = pts;
+    ++r.shown;
+    truth_q_.push_back({std::move(picture), from, fed, false});
   }
 
   void region_received(FramePtr picture, int32_t from) {
@@ -462,8 +512,10 @@ class StretchMeasurer : SlotMeasurer {
     return found;
   }
 
+  const bool resets_trusted_;
   const bool one_thread_;
   const std::optional<double> fps_;
+  ReferenceCache* const cache_;  // the sweep's, or none
   VideoReader reader_;
   const std::vector<Stretch> plan_;
   std::vector<bool> known_;       // by frame: in a known stretch
@@ -520,10 +572,14 @@ QualitySummary measure(RunState& run, const ReceiveOptions& options, const std::
     int lag = 0;
     std::vector<Stretch> plan =
         plan_for(run, options, video, judged, resets_trusted, yuv != nullptr, &lag);
-    bool worth = !plan.empty() && !(plan.size() == 1 && plan[0].decode);
+    // Everything damaged: the full decode, on its two threads, unless a
+    // sweep's cache holds the reference.
+    bool worth = !plan.empty() && (options.cache || !(plan.size() == 1 && plan[0].decode));
     if (worth) {
       try {
-        quality = StretchMeasurer(run, options, video, judged, slots, yuv.get(), plan, lag).run();
+        quality = StretchMeasurer(run, options, video, judged, slots, yuv.get(), plan, lag,
+                                  resets_trusted)
+                      .run();
         if (yuv) yuv->close();
         return quality;
       } catch (const NeedsFullDecode&) {

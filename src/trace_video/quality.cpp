@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "trace_io/statistics.h"
 #include "trace_video/pixel_sums.h"
@@ -67,8 +68,27 @@ std::optional<double> ssim_plane(const Plane& a, const Plane& b) {
   return ssim / (static_cast<double>(rows - 1) * (blocks - 1));
 }
 
+namespace {
+
+bool same_samples(const Plane& a, const Plane& b) {
+  for (int y = 0; y < a.height; ++y)
+    if (std::memcmp(a.data + y * a.stride, b.data + y * b.stride, static_cast<size_t>(a.width)) !=
+        0)
+      return false;
+  return true;
+}
+
+}  // namespace
+
 SlotFigures compare_pictures(const Picture& a, const Picture& b) {
   SlotFigures f;
+  // Equal pictures (a slot shown as sent) have no error and an SSIM of
+  // exactly 1 in every window: the same figures, at the cost of a compare.
+  if (same_samples(a.planes[0], b.planes[0]) && same_samples(a.planes[1], b.planes[1]) &&
+      same_samples(a.planes[2], b.planes[2])) {
+    if (a.planes[0].width / 4 >= 2 && a.planes[0].height / 4 >= 2) f.ssim_y = 1.0;
+    return f;
+  }
   double sse[3];
   double samples = 0;
   for (int c = 0; c < 3; ++c) {

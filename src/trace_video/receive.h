@@ -9,6 +9,8 @@
 #include "trace_io/run_state.h"
 #include "trace_video/receive_table.h"
 
+class ReferenceCache;
+
 struct ReceiveOptions {
   std::optional<double> playout_delay;
   std::string out;     // --out: the received video
@@ -19,6 +21,7 @@ struct ReceiveOptions {
   std::string reference;  // --reference: else VIDEO decoded
   std::string yuv;        // --yuv: the displayed frames as YUV4MPEG2
   bool full_decode = false;  // --full-decode: both streams decoded whole
+  ReferenceCache* cache = nullptr;  // a sweep's reference pictures, shared by its runs
 };
 
 // Judges every frame of video by the four traces; writes --out and

@@ -9,6 +9,7 @@
 #include "test_support.h"
 #include "trace_video/measure.h"
 #include "trace_video/random_access.h"
+#include "trace_video/reference_cache.h"
 #include "trace_video/stretches.h"
 #include "trace_video/video_file.h"
 
@@ -140,10 +141,11 @@ struct Measured {
 };
 
 Measured Measure(const std::string& video, const std::vector<Judged>& judged, bool trusted,
-                 bool full, bool yuv) {
+                 bool full, bool yuv, ReferenceCache* cache = nullptr) {
   RunState run("trace_video", true);
   ReceiveOptions options;
   options.full_decode = full;
+  options.cache = cache;
   if (yuv) options.yuv = full ? "full.y4m" : "stretch.y4m";
   Measured m;
   m.slots.resize(judged.size());
@@ -189,6 +191,10 @@ TEST_P(StretchDecodeTest, EqualsTheFullDecodeOverLossPatterns) {
   EXPECT_EQ(clip.shortcut, !points.empty()) << "random-access points found";
   if (points.empty()) points.push_back(judged.size() / 2);
   size_t n = judged.size();
+  // As a sweep's runs share the reference's stretches: one cache over all
+  // the seeds, and one too small for more than a few pictures.
+  constexpr size_t kSmall = 3 * 160 * 90 * 3 / 2;
+  ReferenceCache cache(size_t{1} << 30), small(kSmall);
 
   for (int seed = 0; seed < 9; ++seed) {
     SCOPED_TRACE(std::string(clip.name) + " seed " + std::to_string(seed));
@@ -231,6 +237,10 @@ TEST_P(StretchDecodeTest, EqualsTheFullDecodeOverLossPatterns) {
       Measured full = Measure(video, judged, trusted, true, yuv);
       Measured stretch = Measure(video, judged, trusted, false, yuv);
       ExpectSame(full, stretch);
+      if (!yuv) {
+        ExpectSame(full, Measure(video, judged, trusted, false, false, &cache));
+        ExpectSame(full, Measure(video, judged, trusted, false, false, &small));
+      }
       EXPECT_EQ(static_cast<int64_t>(n), full.quality.decoded);
       // Nothing lost: nothing decoded, open GOPs or not; else an open GOP's
       // stream is decoded whole.
@@ -243,6 +253,32 @@ TEST_P(StretchDecodeTest, EqualsTheFullDecodeOverLossPatterns) {
       }
     }
   }
+  // The runs took the reference's stretches from the cache.
+  if (clip.shortcut) {
+    EXPECT_GT(cache.bytes(), 0u);
+  }
+  EXPECT_LE(small.bytes(), kSmall);
+}
+
+// The cache keeps what fits its bound and no more.
+TEST(ReferenceCacheTest, KeepsStretchesWithinItsBound) {
+  ReferenceCache cache(1000);
+  auto stretch = [](size_t bytes) {
+    auto s = std::make_shared<StretchPictures>();
+    s->bytes = bytes;
+    return s;
+  };
+  EXPECT_TRUE(cache.room_for(1000));
+  cache.put(0, stretch(600));
+  cache.put(50, stretch(600));  // past the bound: not kept
+  cache.put(100, stretch(400));
+  cache.put(0, stretch(1));  // there already
+  EXPECT_NE(nullptr, cache.find(0));
+  EXPECT_EQ(nullptr, cache.find(50));
+  EXPECT_NE(nullptr, cache.find(100));
+  EXPECT_EQ(600u, cache.find(0)->bytes);
+  EXPECT_EQ(1000u, cache.bytes());
+  EXPECT_FALSE(cache.room_for(1));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -174,7 +174,11 @@ TEST(FrameJudgeTest, StatusAndDecodabilityRules) {
       {"received but never sent", "IP", {{1, 1}, {-1, 1}}, "ru", "10"},
       {"P with no reference", "PI", {{1, 1}, {1, 1}}, "rr", "01"},
       // An intra-only codec: no parser types its frames, all are key frames.
-      {"key frames of unknown type count as I", "kkkk", {{1, 1}, {1, 0}, {1, 1}, {1, 1}}, "rlrr", "1011"},
+      {"key frames of unknown type count as I",
+       "kkkk",
+       {{1, 1}, {1, 0}, {1, 1}, {1, 1}},
+       "rlrr",
+       "1011"},
       {"a ? frame that is no key frame counts as P", "k??", {{1, 0}, {1, 1}, {1, 1}}, "lrr", "000"},
   };
   for (const JudgeCase& c : cases) {
@@ -277,7 +281,9 @@ TEST_F(TraceVideoTest, MessagesAndExitStatus) {
       {{"play"}, 2, "trace_video: unknown subcommand play (send, receive or merge)\n"},
       {{"send", "--mtu", "0", "v", "o"}, 2, "trace_video: --mtu needs a number of at least 1\n"},
       // -j as trace_report takes it: a whole number, 1 to 4096.
-      {{"receive", "--runs", "l", "-j", "4.0", "v"}, 2, "trace_video: -j needs a number of threads\n"},
+      {{"receive", "--runs", "l", "-j", "4.0", "v"},
+       2,
+       "trace_video: -j needs a number of threads\n"},
       {{"receive", "--runs", "l", "-j", "5000", "v"},
        2,
        "trace_video: -j takes 1 to 4096 threads, not 5000\n"},
@@ -412,6 +418,25 @@ TEST(QualityFiguresTest, WidePicturesAndPicturesWithoutAWindow) {
     if (c.ssim) {
       EXPECT_LT(*f.ssim_y, 0.01);
     }
+  }
+  // Equal pictures, which compare_pictures knows without summing: the
+  // figures the sums give.
+  for (const auto& c : cases) {
+    size_t n = static_cast<size_t>(c.width) * static_cast<size_t>(c.height);
+    std::vector<uint8_t> noise(n), copy;
+    for (size_t i = 0; i < n; ++i) noise[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
+    copy = noise;
+    Picture a, b;
+    for (int p = 0; p < 3; ++p) {
+      a.planes[p] = {noise.data(), c.width, c.width, c.height};
+      b.planes[p] = {copy.data(), c.width, c.width, c.height};
+    }
+    SlotFigures f = compare_pictures(a, b);
+    EXPECT_EQ(0.0, f.mse_y);
+    EXPECT_EQ(0.0, f.mse_avg);
+    EXPECT_EQ(ssim_plane(a.planes[0], b.planes[0]), f.ssim_y) << c.width << "x" << c.height;
+    copy[n / 2] ^= 1;
+    EXPECT_GT(compare_pictures(a, b).mse_y, 0.0);
   }
   // The mean leaves slots without an SSIM out.
   QualitySummary q;
@@ -588,8 +613,8 @@ TEST_F(TraceVideoTest, RunsOfAListAgainstOneVideo) {
       2, VideoErr({"receive", "--runs", "list.csv", "--out", "x.mp4", kVideo + "clip.mp4"}).status);
   // A run name that is no UTF-8 is noted, as trace_report notes it.
   WriteFile("named.csv", "n\xFF," + traces + kVideo + "rd\n");
-  RunResult named = Video(
-      {"receive", "--runs", "named.csv", "--json", "--no-decode", kVideo + "clip.mp4"});
+  RunResult named =
+      Video({"receive", "--runs", "named.csv", "--json", "--no-decode", kVideo + "clip.mp4"});
   EXPECT_EQ(
       "trace_video: named.csv:1: the run name is not UTF-8; in the JSON its bad bytes are U+FFFD\n",
       named.err);
@@ -633,7 +658,8 @@ TEST_F(TraceVideoTest, FailingOpensReleaseEverything) {
               failure_message_of(run.program, [] { VideoReader r("audio.wav", std::nullopt); }));
     VideoReader video(kVideo + "clip.mp4", std::nullopt);
     EXPECT_EQ("nodir/out.mp4: cannot create: No such file or directory",
-              failure_message_of(run.program, [&] { Remuxer m(run, "nodir/out.mp4", video.stream(), "v"); }));
+              failure_message_of(run.program,
+                                 [&] { Remuxer m(run, "nodir/out.mp4", video.stream(), "v"); }));
   }
 #if defined(__SANITIZE_ADDRESS__)
   EXPECT_EQ(0, __lsan_do_recoverable_leak_check());
