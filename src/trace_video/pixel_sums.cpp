@@ -1,12 +1,15 @@
 // The sums, portable and vectorised. The vector paths sum 16-bit samples
-// pairwise into 32-bit lanes (pmaddwd), which no picture row can overflow
-// between the widenings.
+// pairwise into 32-bit lanes (pmaddwd, vpadal), which no picture row can
+// overflow between the widenings.
 
 #include "trace_video/pixel_sums.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(TRACE_ALIGN_NO_SIMD)
 #define PIXEL_SUMS_X86 1
 #include <immintrin.h>
+#elif defined(__aarch64__) && !defined(TRACE_ALIGN_NO_SIMD)
+#define PIXEL_SUMS_NEON 1  // every AArch64 processor has it
+#include <arm_neon.h>
 #endif
 
 namespace {
@@ -36,10 +39,63 @@ void block_sums_portable(const uint8_t* a, ptrdiff_t a_stride, const uint8_t* b,
   }
 }
 
-#ifdef PIXEL_SUMS_X86
-
+#if defined(PIXEL_SUMS_X86) || defined(PIXEL_SUMS_NEON)
 // 8,192 steps of at most 2 x 2 x 255^2 a lane stay below 2^31.
 constexpr int kStepsPerWidening = 8192;
+#endif
+
+#ifdef PIXEL_SUMS_NEON
+
+uint64_t squared_error_neon(const uint8_t* a, const uint8_t* b, int width) {
+  uint64_t sum = 0;
+  int x = 0;
+  while (x + 16 <= width) {
+    uint32x4_t acc = vdupq_n_u32(0);
+    for (int steps = 0; steps < kStepsPerWidening && x + 16 <= width; ++steps, x += 16) {
+      uint8x16_t d = vabdq_u8(vld1q_u8(a + x), vld1q_u8(b + x));
+      // Each square fits 16 bits; pairs of them add into 32-bit lanes.
+      acc = vpadalq_u16(acc, vmull_u8(vget_low_u8(d), vget_low_u8(d)));
+      acc = vpadalq_u16(acc, vmull_u8(vget_high_u8(d), vget_high_u8(d)));
+    }
+    sum += vaddlvq_u32(acc);
+  }
+  return sum + squared_error_portable(a + x, b + x, width - x);
+}
+
+// Four blocks (16 samples of each of 4 rows) at a time: pairwise widening
+// adds keep each block's samples in adjacent lanes.
+void block_sums_neon(const uint8_t* a, ptrdiff_t a_stride, const uint8_t* b, ptrdiff_t b_stride,
+                     BlockSums* sums, int blocks) {
+  int z = 0;
+  for (; z + 4 <= blocks; z += 4, a += 16, b += 16) {
+    uint16x8_t s1 = vdupq_n_u16(0), s2 = vdupq_n_u16(0);
+    uint32x4_t ss[2] = {vdupq_n_u32(0), vdupq_n_u32(0)}, s12[2] = {vdupq_n_u32(0), vdupq_n_u32(0)};
+    for (int y = 0; y < 4; ++y) {
+      uint8x16_t p = vld1q_u8(a + y * a_stride), q = vld1q_u8(b + y * b_stride);
+      s1 = vpadalq_u8(s1, p);
+      s2 = vpadalq_u8(s2, q);
+      uint8x8_t ph[2] = {vget_low_u8(p), vget_high_u8(p)}, qh[2] = {vget_low_u8(q), vget_high_u8(q)};
+      for (int h = 0; h < 2; ++h) {
+        ss[h] = vpadalq_u16(ss[h], vmull_u8(ph[h], ph[h]));
+        ss[h] = vpadalq_u16(ss[h], vmull_u8(qh[h], qh[h]));
+        s12[h] = vpadalq_u16(s12[h], vmull_u8(ph[h], qh[h]));
+      }
+    }
+    uint32_t l1[4], l2[4], lss[4], l12[4];
+    vst1q_u32(l1, vpaddlq_u16(s1));
+    vst1q_u32(l2, vpaddlq_u16(s2));
+    vst1q_u32(lss, vpaddq_u32(ss[0], ss[1]));
+    vst1q_u32(l12, vpaddq_u32(s12[0], s12[1]));
+    for (int k = 0; k < 4; ++k)
+      sums[z + k] = {static_cast<int>(l1[k]), static_cast<int>(l2[k]), static_cast<int>(lss[k]),
+                     static_cast<int>(l12[k])};
+  }
+  block_sums_portable(a, a_stride, b, b_stride, sums + z, blocks - z);
+}
+
+#endif
+
+#ifdef PIXEL_SUMS_X86
 
 uint64_t squared_error_sse2(const uint8_t* a, const uint8_t* b, int width) {
   const __m128i zero = _mm_setzero_si128();
@@ -162,6 +218,8 @@ SumPath best_sum_path() {
 #ifdef PIXEL_SUMS_X86
   static const SumPath path = __builtin_cpu_supports("avx2") ? SumPath::kAvx2 : SumPath::kSse2;
   return path;
+#elif defined(PIXEL_SUMS_NEON)
+  return SumPath::kNeon;
 #else
   return SumPath::kPortable;
 #endif
@@ -172,6 +230,8 @@ std::vector<SumPath> sum_paths() {
 #ifdef PIXEL_SUMS_X86
   paths.push_back(SumPath::kSse2);
   if (best_sum_path() == SumPath::kAvx2) paths.push_back(SumPath::kAvx2);
+#elif defined(PIXEL_SUMS_NEON)
+  paths.push_back(SumPath::kNeon);
 #endif
   return paths;
 }
@@ -181,6 +241,8 @@ uint64_t squared_error_row(const uint8_t* a, const uint8_t* b, int width, SumPat
 #ifdef PIXEL_SUMS_X86
     case SumPath::kAvx2: return squared_error_avx2(a, b, width);
     case SumPath::kSse2: return squared_error_sse2(a, b, width);
+#elif defined(PIXEL_SUMS_NEON)
+    case SumPath::kNeon: return squared_error_neon(a, b, width);
 #endif
     default: return squared_error_portable(a, b, width);
   }
@@ -192,6 +254,8 @@ void block_sums(const uint8_t* a, ptrdiff_t a_stride, const uint8_t* b, ptrdiff_
 #ifdef PIXEL_SUMS_X86
     case SumPath::kAvx2: return block_sums_avx2(a, a_stride, b, b_stride, sums, blocks);
     case SumPath::kSse2: return block_sums_sse2(a, a_stride, b, b_stride, sums, blocks);
+#elif defined(PIXEL_SUMS_NEON)
+    case SumPath::kNeon: return block_sums_neon(a, a_stride, b, b_stride, sums, blocks);
 #endif
     default: return block_sums_portable(a, a_stride, b, b_stride, sums, blocks);
   }

@@ -1,6 +1,6 @@
 // The integer sums behind the picture figures (squared errors, SSIM's 4x4
 // block sums), on the widest vectors the machine has: AVX2 or SSE2 on
-// x86-64, chosen at run time, the portable loop elsewhere. Every path
+// x86-64, chosen at run time, NEON on AArch64, the portable loop elsewhere. Every path
 // gives the same sums: they are exact integers.
 #pragma once
 
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-enum class SumPath { kPortable, kSse2, kAvx2 };
+enum class SumPath { kPortable, kSse2, kAvx2, kNeon };
 
 // The widest path this machine runs (decided once).
 SumPath best_sum_path();

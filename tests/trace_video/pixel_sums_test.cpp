@@ -12,7 +12,12 @@
 namespace {
 
 const char* Name(SumPath path) {
-  return path == SumPath::kAvx2 ? "avx2" : path == SumPath::kSse2 ? "sse2" : "portable";
+  switch (path) {
+    case SumPath::kAvx2: return "avx2";
+    case SumPath::kSse2: return "sse2";
+    case SumPath::kNeon: return "neon";
+    default: return "portable";
+  }
 }
 
 TEST(PixelSumsTest, EveryPathGivesThePortableSums) {
