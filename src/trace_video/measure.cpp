@@ -20,8 +20,14 @@
 #include "trace_video/measure.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "trace_io/failure.h"
 #include "trace_video/decoder.h"
@@ -219,6 +225,198 @@ class FullMeasurer : SlotMeasurer {
   bool finished_ = false, ended_ = false;
 };
 
+// A reference picture for a slot, or the end of a damaged stretch's.
+struct TruthItem {
+  FramePtr picture;
+  int32_t frame = -1;
+  int64_t fed = 0;
+  size_t ended = SIZE_MAX;  // not SIZE_MAX: the plan's stretch whose pictures all came
+};
+
+// The reference over the damaged stretches of the plan, fed every packet
+// of VIDEO in order. Its decoder is fresh at each of the reference's own
+// random-access points (every one, lost or not: the reference lost
+// nothing) and emptied at the next, so that each such stretch's pictures
+// are the same whatever run or stretch needs them: kept in the sweep's
+// cache, or taken from it. Gives its pictures, each stretch's end after
+// them, to `give`.
+class RegionTruth {
+ public:
+  RegionTruth(const std::string& video, const AVStream* stream, const std::vector<Stretch>& plan,
+              const std::vector<Judged>& judged, bool resets_trusted, ReferenceCache* cache,
+              bool one_thread, std::function<void(TruthItem)> give)
+      : video_(video),
+        stream_(stream),
+        plan_(plan),
+        judged_(judged),
+        resets_trusted_(resets_trusted),
+        cache_(cache),
+        one_thread_(one_thread),
+        give_(std::move(give)) {}
+
+  void feed(AVPacket* packet, int32_t f) {
+    if (in_ && f >= plan_[s_].end) finish();
+    while (plan_[s_].end <= f) ++s_;
+    if (plan_[s_].decode && f == plan_[s_].begin) {
+      in_ = true;
+      shown_ = 0;
+      last_pts_ = INT64_MIN;
+    }
+    if (!in_) return;
+    if (f == plan_[s_].begin || (resets_trusted_ && judged_[static_cast<size_t>(f)].frame.resets))
+      start(f);
+    if (decoder_) {
+      ++fed_;
+      decoder_->send(packet, f, [&](FramePtr p, int32_t from) { decoded(std::move(p), from); });
+    }
+  }
+
+  // The stretch being decoded ends (the stream's end or the next one's start).
+  void finish() {
+    if (!in_) return;
+    end();
+    in_ = false;
+    const Stretch& s = plan_[s_];
+    if (shown_ != s.end - s.begin) throw NeedsFullDecode{};
+    give_({nullptr, -1, 0, s_});
+  }
+
+ private:
+  // The reference's stretch from frame f: from the cache, or decoded.
+  void start(int32_t f) {
+    end();
+    begin_ = f;
+    fed_ = 0;
+    if (std::shared_ptr<const StretchPictures> kept = cache_ ? cache_->find(f) : nullptr) {
+      for (const StretchPictures::Picture& p : kept->pictures)
+        give(FramePtr(allocated(av_frame_clone(p.picture.get()))), p.frame, f + p.fed);
+      return;
+    }
+    decoder_.emplace(video_, stream_, one_thread_);
+    if (cache_ && cache_->room_for(0)) keep_ = std::make_shared<StretchPictures>();
+  }
+
+  // What the decoder still holds comes out; its pictures go to the cache.
+  void end() {
+    if (!decoder_) return;
+    ++fed_;
+    decoder_->send(nullptr, -1, [&](FramePtr p, int32_t from) { decoded(std::move(p), from); });
+    decoder_.reset();
+    if (keep_) cache_->put(begin_, std::move(keep_));
+    keep_.reset();
+  }
+
+  void decoded(FramePtr picture, int32_t from) {
+    if (from < begin_ || from >= plan_[s_].end) throw NeedsFullDecode{};
+    if (keep_) {
+      keep_->bytes += picture_bytes(picture.get());
+      keep_->pictures.push_back({FramePtr(allocated(av_frame_clone(picture.get()))), from, fed_});
+      if (!cache_->room_for(keep_->bytes)) keep_.reset();
+    }
+    give(std::move(picture), from, begin_ + fed_);
+  }
+
+  void give(FramePtr picture, int32_t from, int64_t fed) {
+    // Known stretches take their order from the container's times: the
+    // decoded ones must agree, one picture a frame, in that order.
+    const Stretch& s = plan_[s_];
+    int64_t pts =
+        from >= s.begin && from < s.end ? judged_[static_cast<size_t>(from)].frame.pts : INT64_MIN;
+    if (pts == INT64_MIN || pts <= last_pts_) throw NeedsFullDecode{};
+    last_pts_ = pts;
+    ++shown_;
+    give_({std::move(picture), from, fed, SIZE_MAX});
+  }
+
+  const std::string& video_;
+  const AVStream* stream_;
+  const std::vector<Stretch>& plan_;
+  const std::vector<Judged>& judged_;
+  const bool resets_trusted_;
+  ReferenceCache* const cache_;
+  const bool one_thread_;
+  std::function<void(TruthItem)> give_;
+  size_t s_ = 0;     // the plan's stretch of the last packet
+  bool in_ = false;  // it is a damaged one
+  std::optional<Decoder> decoder_;
+  int32_t begin_ = -1;                     // the reference's stretch being decoded
+  int64_t fed_ = 0;                        // packets its decoder was given
+  std::shared_ptr<StretchPictures> keep_;  // its pictures, for the cache
+  int64_t shown_ = 0;                      // pictures given of the plan's stretch
+  int64_t last_pts_ = INT64_MIN;
+};
+
+// RegionTruth on a thread of its own, over its own reading of VIDEO: the
+// reference decoded beside the received stream, a few pictures ahead.
+class TruthWorker {
+ public:
+  static constexpr size_t kAhead = 8;
+  TruthWorker(const std::string& video, std::optional<double> fps, const std::vector<Stretch>& plan,
+              const std::vector<Judged>& judged, bool resets_trusted, ReferenceCache* cache)
+      : reader_(video, fps),
+        truth_(video, reader_.stream(), plan, judged, resets_trusted, cache, true,
+               [this](TruthItem item) { put(std::move(item)); }),
+        thread_(&TruthWorker::produce, this) {}
+  ~TruthWorker() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  TruthWorker(const TruthWorker&) = delete;
+  TruthWorker& operator=(const TruthWorker&) = delete;
+
+  // The next item, waiting for it; none once the reading ended. Rethrows
+  // what stopped the thread.
+  std::optional<TruthItem> take() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return !queue_.empty() || done_; });
+    if (queue_.empty()) {
+      if (error_) std::rethrow_exception(error_);
+      return std::nullopt;
+    }
+    TruthItem item = std::move(queue_.front());
+    queue_.pop_front();
+    changed_.notify_all();
+    return item;
+  }
+
+ private:
+  struct Stopped {};
+  void put(TruthItem item) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return stop_ || queue_.size() < kAhead; });
+    if (stop_) throw Stopped{};
+    queue_.push_back(std::move(item));
+    changed_.notify_all();
+  }
+  void produce() {
+    std::exception_ptr error;
+    try {
+      for (VideoFrame frame; reader_.next(frame);) truth_.feed(reader_.packet(), frame.frame);
+      truth_.finish();
+    } catch (const Stopped&) {
+    } catch (...) {
+      error = std::current_exception();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ = error;
+    done_ = true;
+    changed_.notify_all();
+  }
+
+  VideoReader reader_;
+  RegionTruth truth_;
+  std::mutex mutex_;  // guards what follows
+  std::condition_variable changed_;
+  std::deque<TruthItem> queue_;
+  bool done_ = false, stop_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;
+};
+
 // Only the damaged stretches decoded. Both streams are read from one pass
 // over VIDEO; each decoded stretch gets decoders of its own, fed until
 // they have given every picture of the stretch (the first picture of the
@@ -240,7 +438,21 @@ class StretchMeasurer : SlotMeasurer {
     known_.resize(judged.size());
     for (const Stretch& s : plan_)
       for (int32_t f = s.begin; f < s.end; ++f) known_[static_cast<size_t>(f)] = !s.decode;
-    if (yuv_) truth_.emplace(video, reader_.stream(), one_thread_);
+    if (yuv_) {
+      truth_.emplace(video, reader_.stream(), one_thread_);
+    } else {
+      if (!one_thread_) {
+        try {
+          worker_ =
+              std::make_unique<TruthWorker>(video, fps_, plan_, judged, resets_trusted, cache_);
+        } catch (const std::system_error&) {
+          // No thread to spare: the reference decoded here, in turn.
+        }
+      }
+      if (!worker_)
+        inline_truth_.emplace(video, reader_.stream(), plan_, judged, resets_trusted, cache_,
+                              one_thread_, [this](TruthItem item) { take(std::move(item)); });
+    }
     const AVCodecParameters* codec = reader_.stream()->codecpar;
     // Identical pictures: no error, SSIM 1 where a window fits.
     identical_.ssim_y =
@@ -248,28 +460,27 @@ class StretchMeasurer : SlotMeasurer {
   }
 
   QualitySummary run() {
+    // A known stretch's slots follow the damaged one's before it, or open
+    // the video.
+    if (!yuv_ && !plan_[0].decode) queue_known(0);
     size_t s = 0;
     int32_t read = 0;
     for (VideoFrame frame; reader_.next(frame); read = frame.frame + 1) {
       int32_t f = frame.frame;
       if (f >= frames_) fail_changed(video_);
       while (plan_[s].end <= f) ++s;
-      if (f == plan_[s].begin) {
-        if (plan_[s].decode) {
-          open_region(s);
-        } else if (!region_ && !yuv_) {
-          queue_known(s);
-        }
-      }
+      if (f == plan_[s].begin && plan_[s].decode) open_region(s);
       AVPacket* packet = reader_.packet();
       if (truth_) {
         ++fed_;
         truth_->send(packet, f, [&](FramePtr p, int32_t from) { keep_truth(std::move(p), from); });
       }
+      if (inline_truth_) inline_truth_->feed(packet, f);
       if (region_) feed_region(packet, f);
       advance();
     }
     if (read != frames_) fail_changed(video_);
+    if (inline_truth_) inline_truth_->finish();
     if (region_) end_region();
     if (truth_) {
       ++fed_;
@@ -277,7 +488,7 @@ class StretchMeasurer : SlotMeasurer {
     }
     all_done_ = true;
     advance();
-    if (!truth_q_.empty() || pending_) throw NeedsFullDecode{};
+    if (!truth_q_.empty() || pending_ || completed_ != opened_) throw NeedsFullDecode{};
     quality_.without_slot = frames_ - player_.slots();
     quality_.decoded = decoded_;
     return quality_;
@@ -290,126 +501,62 @@ class StretchMeasurer : SlotMeasurer {
     int64_t fed = 0;
     bool identical = false;  // the slot shows the undamaged picture
   };
-  // A damaged stretch's decoders.
-  // A damaged stretch's decoders. The reference's is fresh at each of its
-  // own random-access points (every one, lost or not: the reference lost
-  // nothing) and emptied at the next, so that each such stretch's pictures
-  // are the same whatever run or stretch needs them: kept in the sweep's
-  // cache, or taken from it.
+  // A damaged stretch's received decoder.
   struct Region {
-    size_t stretch;  // its index in the plan
     int32_t begin, end;
-    std::optional<Decoder> truth, received;
-    bool truth_done = false, received_done = false;
-    int32_t truth_begin = -1;               // the reference's stretch being decoded
-    int64_t truth_fed = 0;                  // packets its decoder was given
-    std::shared_ptr<StretchPictures> keep;  // its pictures, for the cache
-    int64_t shown = 0;                      // the reference's pictures of the region
-    int64_t last_pts = INT64_MIN;
+    std::optional<Decoder> received;
+    bool received_done = false;
   };
 
   void open_region(size_t s) {
     if (region_) end_region();  // a known stretch shorter than the decoder's delay
     region_.emplace();
     Region& r = *region_;
-    r.stretch = s;
     r.begin = plan_[s].begin;
     r.end = plan_[s].end;
-    r.truth_done = yuv_ != nullptr;  // the reference is decoded whole
     decoded_ += r.end - r.begin;
+    if (!yuv_) opened_ = static_cast<int64_t>(s);
     r.received.emplace(video_, reader_.stream(), one_thread_);
   }
 
   void feed_region(AVPacket* packet, int32_t f) {
     Region& r = *region_;
-    if (!r.truth_done) {
-      if (f >= r.end) {
-        finish_truth();
-      } else {
-        if (f == r.begin || (resets_trusted_ && judged_[static_cast<size_t>(f)].frame.resets))
-          start_truth(f);
-        if (r.truth) {
-          ++r.truth_fed;
-          r.truth->send(packet, f,
-                        [&](FramePtr p, int32_t from) { region_truth(std::move(p), from); });
-        }
-      }
-    }
-    if (!r.received_done && received(f))
+    if (received(f))
       r.received->send(packet, f,
                        [&](FramePtr p, int32_t from) { region_received(std::move(p), from); });
-    if (r.received_done && r.truth_done) region_.reset();
+    if (r.received_done) region_.reset();
   }
 
   // The stream ends (or the next stretch begins) before the received
   // decoder gave a picture of what follows: what it still holds comes out.
   void end_region() {
-    Region& r = *region_;
-    if (!r.truth_done) finish_truth();
-    if (!r.received_done)
-      r.received->send(nullptr, -1,
-                       [&](FramePtr p, int32_t from) { region_received(std::move(p), from); });
+    region_->received->send(nullptr, -1,
+                            [&](FramePtr p, int32_t from) { region_received(std::move(p), from); });
     region_.reset();
     advance();
   }
 
-  // The reference's stretch from frame f: from the cache, or decoded.
-  void start_truth(int32_t f) {
-    Region& r = *region_;
-    end_truth();
-    r.truth_begin = f;
-    r.truth_fed = 0;
-    if (std::shared_ptr<const StretchPictures> kept = cache_ ? cache_->find(f) : nullptr) {
-      for (const StretchPictures::Picture& p : kept->pictures)
-        push_truth(FramePtr(allocated(av_frame_clone(p.picture.get()))), p.frame, f + p.fed);
+  // The reference's picture for the next slot of a damaged stretch, or
+  // the stretch's end: the known stretch after it comes next.
+  void take(TruthItem item) {
+    if (item.ended == SIZE_MAX) {
+      truth_q_.push_back({std::move(item.picture), item.frame, item.fed, false});
       return;
     }
-    r.truth.emplace(video_, reader_.stream(), one_thread_);
-    if (cache_ && cache_->room_for(0)) r.keep = std::make_shared<StretchPictures>();
+    completed_ = static_cast<int64_t>(item.ended);
+    if (item.ended + 1 < plan_.size() && !plan_[item.ended + 1].decode) queue_known(item.ended + 1);
   }
 
-  // What the reference's decoder still holds comes out; its pictures go
-  // to the cache.
-  void end_truth() {
-    Region& r = *region_;
-    if (!r.truth) return;
-    ++r.truth_fed;
-    r.truth->send(nullptr, -1, [&](FramePtr p, int32_t from) { region_truth(std::move(p), from); });
-    r.truth.reset();
-    if (r.keep) cache_->put(r.truth_begin, std::move(r.keep));
-    r.keep.reset();
-  }
-
-  void finish_truth() {
-    Region& r = *region_;
-    end_truth();
-    r.truth_done = true;
-    if (r.shown != r.end - r.begin) throw NeedsFullDecode{};
-    if (r.stretch + 1 < plan_.size() && !plan_[r.stretch + 1].decode) queue_known(r.stretch + 1);
-  }
-
-  void region_truth(FramePtr picture, int32_t from) {
-    Region& r = *region_;
-    if (from < r.truth_begin || from >= r.end) throw NeedsFullDecode{};
-    if (r.keep) {
-      r.keep->bytes += picture_bytes(picture.get());
-      r.keep->pictures.push_back(
-          {FramePtr(allocated(av_frame_clone(picture.get()))), from, r.truth_fed});
-      if (!cache_->room_for(r.keep->bytes)) r.keep.reset();
+  // Takes the worker's pictures while a damaged stretch the received
+  // decoder has begun needs them, waiting for them; true when a slot is
+  // queued.
+  bool pull() {
+    while (worker_ && truth_q_.empty() && completed_ < opened_) {
+      std::optional<TruthItem> item = worker_->take();
+      if (!item) return false;
+      take(std::move(*item));
     }
-    push_truth(std::move(picture), from, r.truth_begin + r.truth_fed);
-  }
-
-  void push_truth(FramePtr picture, int32_t from, int64_t fed) {
-    Region& r = *region_;
-    // Known stretches take their order from the container's times: the
-    // decoded ones must agree, one picture a frame, in that order.
-    int64_t pts =
-        from >= r.begin && from < r.end ? judged_[static_cast<size_t>(from)].frame.pts : INT64_MIN;
-    if (pts == INT64_MIN || pts <= r.last_pts) throw NeedsFullDecode{};
-    r.last_pts = pts;
-    ++r.shown;
-    truth_q_.push_back({std::move(picture), from, fed, false});
+    return !truth_q_.empty();
   }
 
   void region_received(FramePtr picture, int32_t from) {
@@ -445,7 +592,8 @@ class StretchMeasurer : SlotMeasurer {
 
   void advance() {
     auto received = [&](int32_t f) { return this->received(f); };
-    while (!truth_q_.empty() || pending_) {
+    for (;;) {
+      if (!pending_ && truth_q_.empty() && !pull()) return;
       if (!pending_) {
         next_ = std::move(truth_q_.front());
         truth_q_.pop_front();
@@ -522,6 +670,10 @@ class StretchMeasurer : SlotMeasurer {
   std::vector<bool> queued_;      // by stretch: its slots queued
   std::optional<Decoder> truth_;  // --yuv: the reference, whole
   int64_t fed_ = 0;               // packets truth_ was given
+  // Else the reference over the damaged stretches, here or on a thread.
+  std::optional<RegionTruth> inline_truth_;
+  std::unique_ptr<TruthWorker> worker_;
+  int64_t opened_ = -1, completed_ = -1;  // the last damaged stretch begun, and given whole
   std::optional<Region> region_;
   std::deque<Truth> truth_q_;  // the slots to come, in order
   Truth next_;                 // the open slot's

@@ -141,8 +141,8 @@ struct Measured {
 };
 
 Measured Measure(const std::string& video, const std::vector<Judged>& judged, bool trusted,
-                 bool full, bool yuv, ReferenceCache* cache = nullptr) {
-  RunState run("trace_video", true);
+                 bool full, bool yuv, ReferenceCache* cache = nullptr, bool one_thread = true) {
+  RunState run("trace_video", one_thread);
   ReceiveOptions options;
   options.full_decode = full;
   options.cache = cache;
@@ -240,6 +240,8 @@ TEST_P(StretchDecodeTest, EqualsTheFullDecodeOverLossPatterns) {
       if (!yuv) {
         ExpectSame(full, Measure(video, judged, trusted, false, false, &cache));
         ExpectSame(full, Measure(video, judged, trusted, false, false, &small));
+        // The reference decoded on a thread of its own.
+        ExpectSame(full, Measure(video, judged, trusted, false, false, nullptr, false));
       }
       EXPECT_EQ(static_cast<int64_t>(n), full.quality.decoded);
       // Nothing lost: nothing decoded, open GOPs or not; else an open GOP's
