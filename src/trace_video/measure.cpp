@@ -417,11 +417,12 @@ class TruthWorker {
   std::thread thread_;
 };
 
-// Only the damaged stretches decoded. Both streams are read from one pass
-// over VIDEO; each decoded stretch gets decoders of its own, fed until
-// they have given every picture of the stretch (the first picture of the
-// next one). With --yuv the reference is decoded whole, once: the known
-// stretches' pictures are written from it.
+// Only the damaged stretches decoded. Each gets a received decoder of its
+// own, fed until it has given every picture of the stretch (the first
+// picture of the next one); the reference's pictures come from
+// RegionTruth, on a thread of its own unless the run keeps to one. With
+// --yuv the reference is decoded whole, once: the known stretches'
+// pictures are written from it.
 class StretchMeasurer : SlotMeasurer {
  public:
   StretchMeasurer(RunState& run, const ReceiveOptions& options, const std::string& video,
