@@ -386,6 +386,9 @@ class TruthWorker {
  private:
   struct Stopped {};
   void put(TruthItem item) {
+    // The decoder's buffers return to its pool on this thread: the other
+    // gets a copy it alone frees.
+    if (item.picture) item.picture = copy_of(item.picture.get());
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return stop_ || queue_.size() < kAhead; });
     if (stop_) throw Stopped{};

@@ -64,6 +64,17 @@ Picture picture_of(const AVFrame* frame, const std::string& path) {
   return p;
 }
 
+FramePtr copy_of(const AVFrame* frame) {
+  FramePtr copy(allocated(av_frame_alloc()));
+  copy->format = frame->format;
+  copy->width = frame->width;
+  copy->height = frame->height;
+  if (av_frame_get_buffer(copy.get(), 0) < 0 || av_frame_copy(copy.get(), frame) < 0 ||
+      av_frame_copy_props(copy.get(), frame) < 0)
+    fail_allocation();
+  return copy;
+}
+
 FramePtr gray_like(const AVFrame* like) {
   FramePtr gray(allocated(av_frame_alloc()));
   gray->format = like->format;

@@ -14,6 +14,9 @@
 Picture picture_of(const AVFrame* frame, const std::string& path);
 // Whether picture_of takes frames of this pixel format.
 bool measurable_format(int format);
+// A copy of frame in buffers of its own, outside any decoder's pool: what
+// another thread may keep and free on its own.
+FramePtr copy_of(const AVFrame* frame);
 // A mid-gray frame (every sample 128) of the size and format of like.
 FramePtr gray_like(const AVFrame* like);
 // "W x H FORMAT", for messages.
