@@ -59,19 +59,12 @@ TEST(RandomAccess, H264SequenceHeaderDeclaresReordering) {
   // profile 66, level 30, id 0; log2_max_frame_num 4, poc type 2, 1 ref,
   // 20x12 macroblocks, frame_mbs_only, direct8x8; then the VUI or not.
   // ue(0)=1, ue(2)=011, ue(1)=010, ue(19)=000010100, ue(11)=0001100.
-  const std::string common =
-      "1"
-      "1"
-      "011"
-      "010"
-      "0"
-      "000010100"
-      "0001100"
-      "1"
-      "1"
-      "0";
+  // Fields between spaces, which the parse below drops.
+  const std::string common = "1 1 011 010 0 000010100 0001100 1 1 0";
   auto sps = [&](const std::string& tail) {
-    std::string bits = common + tail + "1";  // rbsp stop bit
+    std::string bits;
+    for (char c : common + tail + "1")  // the rbsp stop bit last
+      if (c != ' ') bits += c;
     while (bits.size() % 8) bits += '0';
     std::vector<uint8_t> nal = {0x67, 66, 0, 30};
     for (size_t i = 0; i < bits.size(); i += 8)
@@ -83,36 +76,12 @@ TEST(RandomAccess, H264SequenceHeaderDeclaresReordering) {
     bool declares;
   } cases[] = {
       {"0", false},  // no VUI
-      {"1"
-       "0"
-       "0"
-       "0"
-       "0"
-       "0"
-       "0"
-       "0"
-       "0"
-       "0",
-       false},  // VUI, no restriction
-      // VUI with restriction: motion vectors over, max bytes/bits, mv lengths, reorder 2, dpb 4
-      {"1"
-       "0"
-       "0"
-       "0"
-       "0"
-       "0"
-       "0"
-       "0"
-       "0"
-       "1"
-       "1"
-       "1"
-       "1"
-       "1"
-       "1"
-       "011"
-       "00101",
-       true},
+      // VUI: no aspect, overscan, signal type, chroma location, timing, HRDs,
+      // picture structure; then no restriction
+      {"1 0 0 0 0 0 0 0 0 0", false},
+      // the restriction: motion vectors over the edges, max bytes and bits,
+      // mv lengths, reorder 2, dpb 4
+      {"1 0 0 0 0 0 0 0 0 1 1 1 1 1 1 011 00101", true},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> nal = sps(c.vui);
