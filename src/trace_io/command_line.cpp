@@ -3,6 +3,7 @@
 
 #include "trace_io/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -32,13 +33,16 @@ Option file_option(std::string name, std::string* into, const char* help) {
 }
 
 Option number_option(std::string name, double low, bool open, std::function<void(double)> into,
-                     const char* help) {
+                     const char* help, double high) {
   return {name, "NUMBER", help, [=](const char* value) {
             double number = 0;
             if (value == nullptr || !parse_decimal(value, &number) || number < low ||
-                (open && number == low))
-              fail_usage(name + " needs a number" + (open ? " above " : " of at least ") +
-                         number_text(low));
+                (open && number == low) || number > high) {
+              std::string range = std::isinf(high) ? (open ? " above " : " of at least ") + number_text(low)
+                                  : open           ? " above " + number_text(low) + ", at most " + number_text(high)
+                                                   : " from " + number_text(low) + " to " + number_text(high);
+              fail_usage(name + " needs a number" + range);
+            }
             into(number);
           }};
 }
@@ -75,9 +79,10 @@ void Call::out(const std::string& text) const {
     fail_write("standard output", errno);
 }
 
-std::string Program::usage() const {
+std::string Program::usage(const Subcommand* only) const {
   std::string text = synopsis;
   for (const Subcommand& sub : subcommands) {
+    if (only != nullptr && &sub != only) continue;
     text += sub.intro;
     for (const Option& o : sub.options) text += o.help;
   }
@@ -105,14 +110,25 @@ const Subcommand& pick(const Program& program, int argc, char** argv, int* first
   fail_usage("unknown subcommand " + asked + " (" + names + ")");
 }
 
-// Sets the options, collecting the other arguments in order.
-std::vector<std::string> parse(const Subcommand& sub, int first, int argc, char** argv) {
+// Sets the options, collecting the other arguments in order. An option
+// with a value is set once: the last of two would silently win.
+std::vector<std::string> parse(const Subcommand& sub, int first, int argc, char** argv, bool* help) {
   std::vector<std::string> paths;
+  std::vector<const Option*> given;
   for (int i = first; i < argc; ++i) {
     std::string arg = argv[i];
     const Option* option = nullptr;
     for (const Option& o : sub.options)
       if (o.name == arg) option = &o;
+    if (option != nullptr && option->argument != nullptr) {
+      if (std::find(given.begin(), given.end(), option) != given.end())
+        fail_usage(option->name + " given twice");
+      given.push_back(option);
+    }
+    if (option == nullptr && arg == "--help") {
+      *help = true;
+      return paths;
+    }
     if (option == nullptr) {
       if (arg.size() > 1 && arg[0] == '-')
         fail_usage(sub.options_refused != nullptr ? sub.options_refused : "unknown option " + arg);
@@ -142,7 +158,12 @@ int run_program(const Program& program, int argc, char** argv) {
     }
     int first = 1;
     const Subcommand& sub = pick(program, argc, argv, &first);
-    Call call{parse(sub, first, argc, argv), state};
+    bool help = false;
+    Call call{parse(sub, first, argc, argv, &help), state};
+    if (help) {
+      call.out(program.usage(&sub));
+      return;
+    }
     std::string problem = threads_setting_problem();
     if (!problem.empty()) state.note(problem);
     status = sub.run(call);

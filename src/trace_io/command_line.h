@@ -13,6 +13,7 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,9 +37,12 @@ Option flag_option(std::string name, bool* into, const char* help);
 // A file name: "NAME needs a file name" when it is missing or empty.
 Option file_option(std::string name, std::string* into, const char* help);
 // A finite number with a full stop whatever the locale, at least `low`
-// (above it when open): "NAME needs a number of at least 0" (above 0 ...).
+// (above it when open) and at most `high`: "NAME needs a number of at
+// least 0" (above 0, from 0 to 1 ...), whether the value is no number or
+// out of the range.
 Option number_option(std::string name, double low, bool open,
-                     std::function<void(double)> into, const char* help);
+                     std::function<void(double)> into, const char* help,
+                     double high = std::numeric_limits<double>::infinity());
 // --csv and --json into *format, each help its own lines: "--csv given
 // twice", "--csv and --json exclude each other".
 std::vector<Option> format_options(Format* format, const char* csv_help, const char* json_help);
@@ -79,11 +83,13 @@ struct Program {
   const char* synopsis;  // "usage: ..." lines
   std::vector<Subcommand> subcommands;
   const char* footer;  // after every subcommand's help
-  std::string usage() const;
+  // The synopsis, then the help of every subcommand, or of `only`.
+  std::string usage(const Subcommand* only = nullptr) const;
 };
 
 // Runs a command line: --help and --version alone, the subcommand, the
-// options, the run. Every failure is printed here: a usage failure as
+// options (an option with a value given twice is a usage error; --help
+// after a subcommand prints the usage, status 0), the run. Every failure is printed here: a usage failure as
 // "PROGRAM: MESSAGE" and the usage (status 2), any other as its text
 // (status 1). The run keeps to one thread when one_thread_chosen().
 int run_program(const Program& program, int argc, char** argv);

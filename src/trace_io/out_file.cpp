@@ -102,6 +102,25 @@ void OutFile::write(const void* data, size_t n) {
   }
 }
 
+void check_can_create(const std::string& path) {
+  struct stat st;
+  int error = 0;
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) fail(path + ": cannot create: not a regular file");
+    if (S_ISDIR(st.st_mode))
+      error = EISDIR;
+    else if (::access(path.c_str(), W_OK) != 0)
+      error = errno;
+  } else if (errno != ENOENT) {
+    error = errno;
+  } else {
+    size_t slash = path.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) error = errno;
+  }
+  if (error != 0) fail(path + ": cannot create: " + std::strerror(error));
+}
+
 void write_text_file(const std::string& path, const std::string& text) {
   std::FILE* f = std::fopen(path.c_str(), "w");
   bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();

@@ -55,6 +55,11 @@ class alignas(64) OutFile {
   bool regular_ = false;
 };
 
+// Fails as OutFile::create would ("NAME: cannot create: REASON") when path
+// could not be created or written now, creating and changing nothing: for
+// a run that writes its outputs only after a long computation.
+void check_can_create(const std::string& path);
+
 // Writes text into the file path, created or emptied; fails in the
 // program's voice: "cannot write PATH: REASON".
 void write_text_file(const std::string& path, const std::string& text);

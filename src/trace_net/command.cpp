@@ -12,12 +12,10 @@
 namespace {
 
 constexpr const char* kSynopsis =
-    "usage: trace_net sim [--net p2p|wifi] [--rate RATE] [--delay TIME] [--qdisc NAME]\n"
-    "                     [--queue N] [--loss P] [--cross N] [--tcp NAME] [--distance M]\n"
-    "                     [--standard STD] [--rate-control NAME] [--stations N] [--speed V]\n"
-    "                     [--seed N] [--drain S] [--drops FILE] [--pcap PREFIX] SD0 SD1 SD2 RD\n"
-    "       trace_net pcap --video VIDEO --as sender|receiver [--port P] [--ssrc X]\n"
-    "                      [--source S] [--clock HZ] CAPTURE OUT\n";
+    "usage: trace_net sim [--net p2p|wifi] [NETWORK OPTIONS] [--loss P] [--seed N] [--drain S]\n"
+    "                     [--drops FILE] [--pcap PREFIX] SD0 SD1 SD2 RD\n"
+    "       trace_net pcap --video VIDEO --as sender|receiver [--sender SD] [--port P]\n"
+    "                      [--ssrc X] [--source S] [--clock HZ] CAPTURE OUT\n";
 constexpr const char* kFooter =
     "\n"
     "Exit status: 0 on success, 1 when an input is bad, 2 on a usage error.\n"
@@ -27,7 +25,8 @@ constexpr const char* kPcapIntro =
     "sender or receiver trace, each packet's frame found in VIDEO.\n";
 constexpr const char* kSimIntro =
     "sim: replays the three sender traces as UDP datagrams through a network\n"
-    "simulated by ns-3 and writes what arrives as the receiver trace RD.\n";
+    "simulated by ns-3 and writes what arrives as the receiver trace RD.\n"
+    "Options of every network:\n";
 
 Option text_option(const char* name, const char* argument, std::string* into, const char* help) {
   return {name, argument, help, [name, into](const char* v) {
@@ -39,15 +38,29 @@ Option text_option(const char* name, const char* argument, std::string* into, co
 Option whole_option(const char* name, uint32_t low, uint32_t* into, const char* help) {
   return number_option(
       name, low, false,
-      [name, into](double n) {
+      [name, low, into](double n) {
         if (n != std::floor(n) || n > 4294967295.0)
-          fail_usage(std::string(name) + " needs a whole number");
+          fail_usage(std::string(name) + " needs a whole number of at least " + std::to_string(low));
         *into = static_cast<uint32_t>(n);
       },
       help);
 }
 
+// An option that belongs to one network: noted when given, so that the
+// run refuses it on the other network instead of ignoring it.
+Option of_network(Option option, const char* net, SimOptions& o) {
+  auto set = std::move(option.set);
+  std::string name = option.name;
+  option.set = [set, name, net, &o](const char* v) {
+    set(v);
+    o.given.emplace_back(name, net);
+  };
+  return option;
+}
+
 Subcommand sim_command(SimOptions& o) {
+  auto p2p = [&o](Option option) { return of_network(std::move(option), "p2p", o); };
+  auto wifi = [&o](Option option) { return of_network(std::move(option), "wifi", o); };
   return {"sim",
           kSimIntro,
           {{"--net", "NAME", "  --net p2p|wifi  the network (default p2p)\n",
@@ -56,42 +69,43 @@ Subcommand sim_command(SimOptions& o) {
               if (n != "p2p" && n != "wifi") fail_usage("--net takes p2p or wifi");
               o.net = n;
             }},
-           whole_option("--cross", 0, &o.network.cross,
-                        "  --cross N       p2p: TCP bulk flows over the link for the whole run\n"),
-           text_option("--tcp", "NAME", &o.network.tcp,
-                       "  --tcp NAME      p2p: the cross flows' TCP, newreno or cubic (default newreno)\n"),
-           number_option("--distance", 0, false, [&o](double m) { o.network.distance = m; },
-                         "  --distance M    wifi: the receiver's metres from the AP (default 10)\n"),
-           text_option("--standard", "STD", &o.network.standard,
-                       "  --standard STD  wifi: n, ac or ax (default ac)\n"),
-           text_option("--rate-control", "NAME", &o.network.rate_control,
-                       "  --rate-control NAME  wifi: an ns-3 rate manager (default Minstrel)\n"),
-           whole_option("--stations", 0, &o.network.stations,
-                        "  --stations N    wifi: further stations sending saturating UDP\n"),
-           number_option("--speed", 0, false, [&o](double v) { o.network.speed = v; },
-                         "  --speed V       wifi: the receiver walking away at V m/s\n"),
-           text_option("--rate", "RATE", &o.network.rate,
-                       "  --rate RATE     the link's rate, as ns-3 reads it (default 10Mbps)\n"),
-           text_option("--delay", "TIME", &o.network.delay,
-                       "  --delay TIME    the link's delay, as ns-3 reads it (default 20ms)\n"),
-           text_option("--qdisc", "NAME", &o.network.qdisc,
-                       "  --qdisc NAME    fifo, red, codel, fq_codel or pie (default fifo)\n"),
-           whole_option("--queue", 1, &o.network.queue, "  --queue N       the queue disc's packets (default 100)\n"),
            number_option(
-               "--loss", 0, false,
-               [&o](double p) {
-                 if (p > 1) fail_usage("--loss needs a number from 0 to 1");
-                 o.network.loss = p;
-               },
-               "  --loss P        packet error rate on the receiving device (default 0)\n"),
+               "--loss", 0, false, [&o](double p) { o.network.loss = p; },
+               "  --loss P        packet error rate on the receiver's device (default 0)\n", 1),
            whole_option("--seed", 1, &o.network.seed, "  --seed N        the random draws' run number (default 1)\n"),
            number_option("--drain", 0, false, [&o](double s) { o.network.drain = s; },
-                         "  --drain S       simulated time after the last send (default 5)\n"),
+                         "  --drain S       simulated seconds after the last send (default 5)\n"),
            file_option("--drops", &o.drops,
                        "  --drops FILE    a CSV row per datagram that never arrived\n"),
-           file_option("--pcap", &o.network.pcap, "  --pcap PREFIX   ns-3's pcap files of the link\n")},
+           file_option("--pcap", &o.network.pcap, "  --pcap PREFIX   ns-3's pcap files of both ends\n"),
+           p2p(text_option("--rate", "RATE", &o.network.rate,
+                           "--net p2p:\n"
+                           "  --rate RATE     the link's rate, as ns-3 reads it (default 10Mbps)\n")),
+           p2p(text_option("--delay", "TIME", &o.network.delay,
+                           "  --delay TIME    the link's delay, with its unit (default 20ms)\n")),
+           p2p(text_option("--qdisc", "NAME", &o.network.qdisc,
+                           "  --qdisc NAME    fifo, red, codel, fq_codel or pie (default fifo)\n")),
+           p2p(whole_option("--queue", 1, &o.network.queue,
+                            "  --queue N       the queue disc's packets (default 100)\n")),
+           p2p(whole_option("--cross", 0, &o.network.cross,
+                            "  --cross N       TCP bulk flows over the link for the whole run\n")),
+           p2p(text_option("--tcp", "NAME", &o.network.tcp,
+                           "  --tcp NAME      the cross flows' TCP, newreno or cubic (default newreno)\n")),
+           wifi(number_option("--distance", 0, false, [&o](double m) { o.network.distance = m; },
+                              "--net wifi:\n"
+                              "  --distance M    the receiver's metres from the AP (default 10)\n")),
+           wifi(text_option("--standard", "STD", &o.network.standard,
+                            "  --standard STD  n, ac or ax (default ac)\n")),
+           wifi(text_option("--rate-control", "NAME", &o.network.rate_control,
+                            "  --rate-control NAME  an ns-3 rate manager for HT rates (default Minstrel)\n")),
+           wifi(whole_option("--stations", 0, &o.network.stations,
+                             "  --stations N    further stations sending saturating UDP\n")),
+           wifi(number_option("--speed", 0, false, [&o](double v) { o.network.speed = v; },
+                              "  --speed V       the receiver walking away at V m/s\n"))},
           nullptr,
           [&o](Call& call) {
+            for (const auto& [name, net] : o.given)
+              if (o.net != net) fail_usage(name + " is not a setting of --net " + o.net);
             if (call.paths.size() != 4) fail_usage("sim takes SD0 SD1 SD2 RD");
             std::string sd[3] = {call.paths[0], call.paths[1], call.paths[2]};
             run_sim(call.run, o, sd, call.paths[3]);

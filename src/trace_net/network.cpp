@@ -16,8 +16,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <list>
+#include <memory>
 
 #include "trace_net/trace_apps.h"
 
@@ -42,18 +45,51 @@ std::string queue_disc_type(const std::string& name) {
   return "";
 }
 
-// True when ns-3 reads text as a time: a number and a unit (ns-3 aborts
-// on anything else).
-bool is_time(const std::string& text) {
+// Reads text as ns-3 reads a time, a number and its unit (without one,
+// ns-3 takes seconds, which "--delay 20" never means), into seconds;
+// false when it is not one or is past what the clock holds.
+bool read_time(const std::string& text, double* seconds) {
   size_t digits = 0, at = 0;
   while (at < text.size() && (std::isdigit(static_cast<unsigned char>(text[at])) || text[at] == '.'))
     digits += std::isdigit(static_cast<unsigned char>(text[at++])) ? 1 : 0;
   if (digits == 0 || std::count(text.begin(), text.begin() + at, '.') > 1) return false;
+  static const std::pair<const char*, double> kUnits[] = {
+      {"s", 1}, {"ms", 1e-3}, {"us", 1e-6}, {"ns", 1e-9}, {"ps", 1e-12}, {"fs", 1e-15},
+      {"min", 60}, {"h", 3600}, {"d", 86400}, {"y", 365 * 86400.0}};
   std::string unit = text.substr(at);
-  for (const char* u : {"", "s", "ms", "us", "ns", "ps", "fs", "min", "h", "d", "y"})
-    if (unit == u) return true;
+  for (const auto& [name, scale] : kUnits)
+    if (unit == name) {
+      *seconds = std::strtod(text.substr(0, at).c_str(), nullptr) * scale;
+      return *seconds <= kLatestTime;
+    }
   return false;
 }
+
+// The rate managers that drive HT, VHT and HE rates; ns-3 aborts on the
+// others under 802.11n, ac and ax.
+const char* const kHtManagers[] = {"ns3::MinstrelHtWifiManager", "ns3::IdealWifiManager",
+                                   "ns3::ConstantRateWifiManager", "ns3::ThompsonSamplingWifiManager"};
+
+std::string manager_of(const NetworkSettings& o) {
+  return o.rate_control.empty() ? "ns3::MinstrelHtWifiManager" : o.rate_control;
+}
+
+WifiStandard standard_of(const std::string& name) {
+  return name == "n" ? WIFI_STANDARD_80211n : name == "ax" ? WIFI_STANDARD_80211ax : WIFI_STANDARD_80211ac;
+}
+
+// A number as a person writes it, for messages.
+std::string text_of(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+// The receiver's and the stations' addresses come from one /24.
+constexpr uint32_t kMaxStations = 250;
+// The cross flows' segments fill an Ethernet-size MTU: 1500 - 20 (IPv4)
+// - 20 (TCP) - 12 (the timestamp option ns-3 sends).
+constexpr uint32_t kCrossSegment = 1448;
 
 // The datagrams of the three traces replayed between two nodes, each
 // one's fate kept: the first drop a trace reports, or its delivery.
@@ -78,9 +114,10 @@ class Replay {
     drops_.push_back([this, fate](Ptr<const Packet> p) { Mark(p, fate); });
     return Callback<void, Ptr<const Packet>>(drops_.back());
   }
-  void MarkQueueDisc(Ptr<QueueDisc> disc) {
-    disc_drops_.push_back(
-        [this](Ptr<const QueueDiscItem> item) { Mark(item->GetPacket(), Fate::kQueue); });
+  void MarkQueueDisc(Ptr<QueueDisc> disc,
+                     std::function<void(Ptr<const QueueDiscItem>)> drop = nullptr) {
+    if (!drop) drop = [this](Ptr<const QueueDiscItem> item) { Mark(item->GetPacket(), Fate::kQueue); };
+    disc_drops_.push_back(std::move(drop));
     disc->TraceConnectWithoutContext("Drop",
                                      Callback<void, Ptr<const QueueDiscItem>>(disc_drops_.back()));
   }
@@ -125,24 +162,56 @@ class Replay {
 
 }  // namespace
 
+std::string check_network(const std::string& net, const NetworkSettings& o, double last_send) {
+  if (o.drain > kLatestTime || last_send + o.drain > kLatestTime)
+    return "--drain " + text_of(o.drain) +
+           " ends the run past the simulator's clock (the last send time plus --drain at most 9.2e9 s)";
+  if (net == "p2p") {
+    if (queue_disc_type(o.qdisc).empty()) return "--qdisc takes fifo, red, codel, fq_codel or pie, not " + o.qdisc;
+    // Read as the attributes read them, so that a bad value is a message,
+    // not ns-3's abort; a huge number would overflow its 64 bits.
+    DataRateValue rate;
+    double number = std::strtod(o.rate.c_str(), nullptr);
+    if (!(number <= 1e9) || !rate.DeserializeFromString(o.rate, MakeDataRateChecker()))
+      return "--rate needs a rate as ns-3 reads it (10Mbps, 1Gbps ...), not " + o.rate;
+    if (rate.Get().GetBitRate() == 0) return "--rate must be above 0bps";
+    double delay = 0;
+    TimeValue parsed;
+    if (!read_time(o.delay, &delay) || !parsed.DeserializeFromString(o.delay, MakeTimeChecker()))
+      return "--delay needs a time with its unit (20ms, 1s ...), not " + o.delay;
+    if (o.tcp != "newreno" && o.tcp != "cubic") return "--tcp takes newreno or cubic, not " + o.tcp;
+    return "";
+  }
+  if (o.standard != "n" && o.standard != "ac" && o.standard != "ax")
+    return "--standard takes n, ac or ax, not " + o.standard;
+  std::string managers;
+  bool known = false;
+  for (const char* m : kHtManagers) {
+    managers += std::string(managers.empty() ? "" : ", ") + m;
+    known = known || manager_of(o) == m;
+  }
+  if (!known)
+    return "--rate-control needs a rate manager that drives 802.11" + o.standard + " (" + managers + "), not " +
+           manager_of(o);
+  if (o.stations > kMaxStations)
+    return "--stations takes 0 to " + std::to_string(kMaxStations) + " (one /24 of addresses), not " +
+           std::to_string(o.stations);
+  // Positions stay finite however long the walk.
+  if (o.distance > 1e9 || o.speed > 1e6) return "--distance (at most 1e9 m) or --speed (at most 1e6 m/s) too large";
+  return "";
+}
+
 std::string simulate_p2p(const NetworkSettings& o, const std::vector<SentLine> (&lines)[3],
                          NetworkResult& result) {
-  std::string disc = queue_disc_type(o.qdisc);
-  if (disc.empty()) return "--qdisc takes fifo, red, codel, fq_codel or pie, not " + o.qdisc;
-  // Read as the attributes read them, so that a bad value is a message,
-  // not ns-3's abort.
+  std::string problem = check_network("p2p", o, 0);
+  if (!problem.empty()) return problem;
   DataRateValue rate;
-  if (!rate.DeserializeFromString(o.rate, MakeDataRateChecker()))
-    return "--rate needs a rate as ns-3 reads it (10Mbps, 1Gbps ...), not " + o.rate;
+  rate.DeserializeFromString(o.rate, MakeDataRateChecker());
   TimeValue delay;
-  if (!is_time(o.delay) || !delay.DeserializeFromString(o.delay, MakeTimeChecker()))
-    return "--delay needs a time as ns-3 reads it (20ms, 1s ...), not " + o.delay;
-  if (o.tcp == "newreno")
-    Config::SetDefault("ns3::TcpL4Protocol::SocketType", TypeIdValue(TcpNewReno::GetTypeId()));
-  else if (o.tcp == "cubic")
-    Config::SetDefault("ns3::TcpL4Protocol::SocketType", TypeIdValue(TcpCubic::GetTypeId()));
-  else
-    return "--tcp takes newreno or cubic, not " + o.tcp;
+  delay.DeserializeFromString(o.delay, MakeTimeChecker());
+  Config::SetDefault("ns3::TcpL4Protocol::SocketType",
+                     TypeIdValue(o.tcp == "cubic" ? TcpCubic::GetTypeId() : TcpNewReno::GetTypeId()));
+  Config::SetDefault("ns3::TcpSocket::SegmentSize", UintegerValue(kCrossSegment));
   RngSeedManager::SetSeed(1);
   RngSeedManager::SetRun(o.seed);
   NodeContainer nodes;
@@ -155,7 +224,8 @@ std::string simulate_p2p(const NetworkSettings& o, const std::vector<SentLine> (
   InternetStackHelper stack;
   stack.Install(nodes);
   TrafficControlHelper tc;
-  tc.SetRootQueueDisc(disc, "MaxSize", QueueSizeValue(QueueSize(std::to_string(o.queue) + "p")));
+  tc.SetRootQueueDisc(queue_disc_type(o.qdisc), "MaxSize",
+                      QueueSizeValue(QueueSize(std::to_string(o.queue) + "p")));
   QueueDiscContainer discs = tc.Install(devices.Get(0));
   Ipv4AddressHelper addresses;
   addresses.SetBase("10.1.1.0", "255.255.255.0");
@@ -167,6 +237,7 @@ std::string simulate_p2p(const NetworkSettings& o, const std::vector<SentLine> (
     errors->AssignStreams(0);
     devices.Get(1)->SetAttribute("ReceiveErrorModel", PointerValue(errors));
   }
+  result.mtu = devices.Get(1)->GetMtu();
 
   Replay replay(lines, result);
   replay.MarkQueueDisc(discs.Get(0));
@@ -193,21 +264,8 @@ std::string simulate_p2p(const NetworkSettings& o, const std::vector<SentLine> (
 
 std::string simulate_wifi(const NetworkSettings& o, const std::vector<SentLine> (&lines)[3],
                           NetworkResult& result) {
-  WifiStandard standard;
-  std::string manager = o.rate_control.empty() ? "ns3::MinstrelHtWifiManager" : o.rate_control;
-  if (o.standard == "n")
-    standard = WIFI_STANDARD_80211n;
-  else if (o.standard == "ac")
-    standard = WIFI_STANDARD_80211ac;
-  else if (o.standard == "ax")
-    standard = WIFI_STANDARD_80211ax;
-  else
-    return "--standard takes n, ac or ax, not " + o.standard;
-  TypeId manager_type;
-  if (!TypeId::LookupByNameFailSafe(manager, &manager_type) ||
-      !manager_type.IsChildOf(WifiRemoteStationManager::GetTypeId()))
-    return "--rate-control needs one of ns-3's rate managers (ns3::MinstrelHtWifiManager, "
-           "ns3::IdealWifiManager ...), not " + manager;
+  std::string problem = check_network("wifi", o, 0);
+  if (!problem.empty()) return problem;
   RngSeedManager::SetSeed(1);
   RngSeedManager::SetRun(o.seed);
   // Node 0 the access point (the sender), 1 the receiving station, then the
@@ -220,8 +278,8 @@ std::string simulate_wifi(const NetworkSettings& o, const std::vector<SentLine> 
   YansWifiPhyHelper phy;
   phy.SetChannel(channel.Create());
   WifiHelper wifi;
-  wifi.SetStandard(standard);
-  wifi.SetRemoteStationManager(manager);
+  wifi.SetStandard(standard_of(o.standard));
+  wifi.SetRemoteStationManager(manager_of(o));
   WifiMacHelper mac;
   Ssid ssid("trace_net");
   mac.SetType("ns3::StaWifiMac", "Ssid", SsidValue(ssid));
@@ -254,6 +312,20 @@ std::string simulate_wifi(const NetworkSettings& o, const std::vector<SentLine> 
   addresses.SetBase("10.1.1.0", "255.255.255.0");
   Ipv4InterfaceContainer ap_address = addresses.Assign(ap_device);
   Ipv4InterfaceContainer station_addresses = addresses.Assign(station_devices);
+  Ptr<WifiNetDevice> station = DynamicCast<WifiNetDevice>(station_devices.Get(0));
+  result.mtu = station->GetMtu();
+  // The packet error rate of the station's receiver, from the traces'
+  // time 0, so that association and the warm-up are those of a clean
+  // channel; the MAC retries a frame it corrupts, as it does any failed
+  // reception.
+  if (o.loss > 0) {
+    Ptr<RateErrorModel> errors = CreateObject<RateErrorModel>();
+    errors->SetAttribute("ErrorRate", DoubleValue(o.loss));
+    errors->SetAttribute("ErrorUnit", StringValue("ERROR_UNIT_PACKET"));
+    errors->AssignStreams(0);
+    Simulator::Schedule(kWifiClockStart, &WifiPhy::SetPostReceptionErrorModel, station->GetPhy(),
+                        Ptr<ErrorModel>(errors));
+  }
 
   // The warm-up: association, then one datagram each way so that address
   // resolution is done before the traces' time 0.
@@ -277,26 +349,73 @@ std::string simulate_wifi(const NetworkSettings& o, const std::vector<SentLine> 
 
   Replay replay(lines, result);
   Ptr<WifiNetDevice> ap = DynamicCast<WifiNetDevice>(ap_device.Get(0));
-  // A datagram is lost to the channel only when the MAC gives it up; a
-  // reception failure may yet be retried.
+  // The station no longer answers once the AP's last kUnanswered frames
+  // to it went unacknowledged (as many as the retries of one frame), until
+  // one is acknowledged again: whatever the AP drops for it then (given up,
+  // expired in its queue under block acknowledgement, refused by a full
+  // queue) is the channel's loss, not the queue's.
+  constexpr int kUnanswered = 7;
+  Mac48Address receiver_mac = station->GetMac()->GetAddress();
+  auto unanswered = std::make_shared<int>(0);
+  auto unreachable = [unanswered] { return *unanswered >= kUnanswered; };
   std::function<void(WifiMacDropReason, Ptr<const WifiMpdu>)> mac_drop =
-      [&replay](WifiMacDropReason reason, Ptr<const WifiMpdu> mpdu) {
-        replay.Mark(mpdu->GetPacket(), reason == WIFI_MAC_DROP_REACHED_RETRY_LIMIT ? Fate::kChannel
-                                                                                     : Fate::kQueue);
+      [&replay, unreachable, receiver_mac](WifiMacDropReason reason, Ptr<const WifiMpdu> mpdu) {
+        bool channel = reason == WIFI_MAC_DROP_REACHED_RETRY_LIMIT ||
+                       (mpdu->GetHeader().GetAddr1() == receiver_mac && unreachable());
+        replay.Mark(mpdu->GetPacket(), channel ? Fate::kChannel : Fate::kQueue);
+      };
+  std::function<void(Ptr<const WifiMpdu>)> acked = [unanswered, receiver_mac](Ptr<const WifiMpdu> mpdu) {
+    if (mpdu->GetHeader().GetAddr1() == receiver_mac) *unanswered = 0;
+  };
+  std::function<void(uint8_t, Ptr<const WifiMpdu>, const WifiTxVector&)> mpdu_timeout =
+      [unanswered, receiver_mac](uint8_t, Ptr<const WifiMpdu> mpdu, const WifiTxVector&) {
+        if (mpdu->GetHeader().GetAddr1() == receiver_mac) ++*unanswered;
+      };
+  std::function<void(uint8_t, Ptr<const WifiPsdu>, const WifiTxVector&)> psdu_timeout =
+      [unanswered, receiver_mac](uint8_t, Ptr<const WifiPsdu> psdu, const WifiTxVector&) {
+        if (psdu->GetAddr1() == receiver_mac) ++*unanswered;
       };
   ap->GetMac()->TraceConnectWithoutContext(
+      "MpduResponseTimeout", Callback<void, uint8_t, Ptr<const WifiMpdu>, const WifiTxVector&>(mpdu_timeout));
+  ap->GetMac()->TraceConnectWithoutContext(
+      "PsduResponseTimeout", Callback<void, uint8_t, Ptr<const WifiPsdu>, const WifiTxVector&>(psdu_timeout));
+  ap->GetMac()->TraceConnectWithoutContext(
       "DroppedMpdu", Callback<void, WifiMacDropReason, Ptr<const WifiMpdu>>(mac_drop));
+  ap->GetMac()->TraceConnectWithoutContext("AckedMpdu", Callback<void, Ptr<const WifiMpdu>>(acked));
   Ptr<TrafficControlLayer> tc = nodes.Get(0)->GetObject<TrafficControlLayer>();
   if (Ptr<QueueDisc> root = tc->GetRootQueueDiscOnDevice(ap)) {
-    replay.MarkQueueDisc(root);
+    // Only the video goes through the AP's queue discs.
+    std::function<void(Ptr<const QueueDiscItem>)> disc_drop = [&replay, unreachable](Ptr<const QueueDiscItem> item) {
+      replay.Mark(item->GetPacket(), unreachable() ? Fate::kChannel : Fate::kQueue);
+    };
+    replay.MarkQueueDisc(root, disc_drop);
     for (size_t i = 0; i < root->GetNQueueDiscClasses(); ++i)
-      replay.MarkQueueDisc(root->GetQueueDiscClass(i)->GetQueueDisc());
+      replay.MarkQueueDisc(root->GetQueueDiscClass(i)->GetQueueDisc(), disc_drop);
   }
   // Out of range the station never associates, nor answers address
   // resolution: the datagrams waiting for it are the radio's loss.
   nodes.Get(0)->GetObject<ArpL3Protocol>()->TraceConnectWithoutContext(
       "Drop", replay.DropCallback(Fate::kChannel));
+  // When the station was with the access point, for the note on a receiver
+  // out of range.
+  auto associated = std::make_shared<bool>(false);
+  auto lost_at = std::make_shared<double>(-1);
+  std::function<void(Mac48Address)> assoc = [associated, lost_at](Mac48Address) {
+    *associated = true;
+    *lost_at = -1;
+  };
+  std::function<void(Mac48Address)> deassoc = [lost_at](Mac48Address) {
+    *lost_at = (Simulator::Now() - kWifiClockStart).GetSeconds();
+  };
+  station->GetMac()->TraceConnectWithoutContext("Assoc", Callback<void, Mac48Address>(assoc));
+  station->GetMac()->TraceConnectWithoutContext("DeAssoc", Callback<void, Mac48Address>(deassoc));
   if (!o.pcap.empty()) phy.EnablePcap(o.pcap, NetDeviceContainer(ap_device, station_devices.Get(0)));
   replay.Run(nodes.Get(0), nodes.Get(1), station_addresses.GetAddress(0), kWifiClockStart, o.drain);
+  if (!*associated)
+    result.notes.push_back("the receiving station never associated with the access point (out of range at " +
+                           text_of(o.distance) + " m?): nothing reached it");
+  else if (*lost_at >= 0)
+    result.notes.push_back("the receiving station lost the access point at " + text_of(*lost_at) +
+                           " s of the traces' clock and did not find it again");
   return "";
 }

@@ -37,10 +37,24 @@ struct Arrival {
 struct NetworkResult {
   std::vector<Arrival> arrivals;  // in arrival order
   std::vector<Fate> fates[3];     // by source and line
+  uint32_t mtu = 0;               // the receiver's link's IP MTU
+  std::vector<std::string> notes;  // what the user should know of the run
 };
 
+// The latest time, in seconds of the traces' clock, that ns-3's clock (64
+// bits of nanoseconds) holds with the warm-up before it and the time a
+// datagram needs to arrive after it.
+constexpr double kLatestTime = 9.2e9;
+
+// Checks every setting of the network "p2p" or "wifi" as the simulation
+// will read it, before anything is built or written: a value ns-3 would
+// abort on, overflow or ignore is refused. last_send is the latest send
+// time of the traces. Returns "" or the problem, for a usage error.
+std::string check_network(const std::string& net, const NetworkSettings& settings, double last_send);
+
 // Runs the simulation of the three sources' lines through a point-to-point
-// link; returns "" on success, else the problem with a setting.
+// link, its settings checked by check_network; returns "" on success,
+// else the problem with a setting.
 std::string simulate_p2p(const NetworkSettings& settings,
                          const std::vector<trace_net::SentLine> (&lines)[3], NetworkResult& result);
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "trace_io/run_state.h"
 #include "trace_net/network.h"
@@ -11,6 +13,8 @@ struct SimOptions {
   std::string net = "p2p";
   NetworkSettings network;
   std::string drops;  // --drops FILE
+  // The network options given, and the network each belongs to.
+  std::vector<std::pair<std::string, std::string>> given;
 };
 
 // Replays sd[0..2] through the network and writes rd; fails with the

@@ -15,9 +15,13 @@ struct SentLine {
   int32_t col1, frame, size;
 };
 
+// The latest send time the simulator's clock (64 bits of nanoseconds,
+// about 9.2e9 s) holds with room for the warm-up and the drain.
+constexpr double kLatestSendTime = 9e9;
+
 // Loads a sender trace as trace_net sim does (compressed or piped inputs,
 // the same line rules) and checks that it can be sent: send times finite,
-// at least 0 and not decreasing, sizes 0 to 65507. Throws
+// 0 to kLatestSendTime and not decreasing, sizes 0 to 65507. Throws
 // std::runtime_error with the message trace_net would print.
 std::vector<SentLine> load_sender_lines(const std::string& path);
 
