@@ -136,6 +136,9 @@ Subcommand pcap_command(PcapOptions& o) {
   return {"pcap",
           kPcapIntro,
           {file_option("--video", &o.video, "  --video VIDEO   the video the stream carries (its frames' times)\n"),
+           file_option("--sender", &o.sender,
+                       "  --sender SD     receiver: the sender's trace of the stream (pcap --as sender);\n"
+                       "                  each packet's id and frame are taken from it\n"),
            {"--as", "ROLE", "  --as sender|receiver  which trace to write\n",
             [&o](const char* v) {
               std::string role = v != nullptr ? v : "";
@@ -164,6 +167,7 @@ Subcommand pcap_command(PcapOptions& o) {
             if (call.paths.size() != 2) fail_usage("pcap takes CAPTURE OUT");
             if (o.video.empty()) fail_usage("pcap needs --video VIDEO");
             if (!o.as_set) fail_usage("pcap needs --as sender or --as receiver");
+            if (!o.sender.empty() && o.trace.sender) fail_usage("--sender goes with --as receiver");
             run_pcap(call.run, o, call.paths[0], call.paths[1]);
             return 0;
           }};

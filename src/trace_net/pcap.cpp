@@ -12,11 +12,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <optional>
 
 #include "trace_io/failure.h"
 #include "trace_io/files.h"
+#include "trace_io/trace_lines.h"
 #include "trace_net/video_times.h"
 
 namespace {
@@ -42,10 +45,40 @@ struct PcapClose {
   void operator()(pcap_t* p) const { pcap_close(p); }
 };
 
+// The sender's trace that pcap --as sender wrote, sorted by id: each
+// line's id (col1), frame and capture time.
+std::vector<trace_net::SentPacket> load_sent(RunState& run, const std::string& path) {
+  InputFile in;
+  in.open_or_fail(path, run);
+  Array<SenderLine> list;
+  int32_t num = 0;
+  load_trace<SenderLine>(in, list, num, 0, [](const SenderLine& l, SenderLine& r) { r = l; });
+  std::vector<trace_net::SentPacket> sent;
+  sent.reserve(static_cast<size_t>(num));
+  for (int32_t i = 0; i < num; ++i) {
+    double t = list[i].time.value();
+    uint64_t micros = std::isfinite(t) && t > 0 && t < 1.8e13 ? static_cast<uint64_t>(std::llround(t * 1e6)) : 0;
+    sent.push_back({list[i].col1, list[i].frame, micros});
+  }
+  std::stable_sort(sent.begin(), sent.end(),
+                   [](const trace_net::SentPacket& a, const trace_net::SentPacket& b) { return a.id < b.id; });
+  for (size_t i = 1; i < sent.size(); ++i)
+    if (sent[i].id == sent[i - 1].id)
+      fail(path + ": id " + std::to_string(sent[i].id) + " is on two lines: not a sender trace of one stream");
+  return sent;
+}
+
 }  // namespace
 
 void run_pcap(RunState& run, const PcapOptions& o, const std::string& capture, const std::string& out) {
   std::vector<int64_t> times = trace_net::frame_times(run, o.video, o.trace.clock);
+  std::vector<trace_net::SentPacket> sent;
+  trace_net::RtpTraceOptions trace_options = o.trace;
+  if (!o.sender.empty()) {
+    sent = load_sent(run, o.sender);
+    trace_options.sent = &sent;
+    trace_options.sent_name = o.sender;
+  }
   InputFile in;
   in.open_or_fail(capture, run);
   run.claim_outputs({out});
@@ -85,7 +118,7 @@ void run_pcap(RunState& run, const PcapOptions& o, const std::string& capture, c
   OutFile file;
   bool created = false;
   trace_net::RtpTrace trace(
-      o.trace, times,
+      trace_options, times,
       [&]() -> OutFile& {
         if (!created) file.create(run, out.c_str());
         created = true;

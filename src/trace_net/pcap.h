@@ -9,6 +9,7 @@
 
 struct PcapOptions {
   std::string video;  // --video
+  std::string sender;  // --sender: the sender's trace, for a receiver's capture
   bool as_set = false;
   trace_net::RtpTraceOptions trace;
 };

@@ -77,7 +77,7 @@ bool RtpTrace::wanted(const RtpPacket& p) const {
 void RtpTrace::add(uint64_t micros, const RtpPacket& p) {
   Key key{p.ssrc, p.port};
   if (seen_.size() < kMaxStreams || seen_.count(key)) ++seen_[key];
-  if (offset_) {
+  if (ready()) {
     if (stream_ == key)
       write(micros, p);
     else
@@ -113,9 +113,11 @@ void RtpTrace::decide(bool at_end) {
     held_.clear();
     return;
   }
-  if (!at_end && held_.size() < kMaxHeld && held_stamps_.size() < std::min(kMatchTimestamps, by_time_.size()))
-    return;
-  if (!find_offset()) fail_no_match();
+  if (o_.sent == nullptr) {
+    if (!at_end && held_.size() < kMaxHeld && held_stamps_.size() < std::min(kMatchTimestamps, by_time_.size()))
+      return;
+    if (!find_offset()) fail_no_match();
+  }
   std::vector<Held> held = std::move(held_);
   held_.clear();
   held_stamps_.clear();
@@ -166,18 +168,57 @@ bool RtpTrace::find_offset() {
   return offset_.has_value();
 }
 
-void RtpTrace::write(uint64_t micros, const RtpPacket& p) {
-  int64_t id = seq_(p.seq);
-  int64_t time = timestamp_(p.timestamp) - *offset_;
-  if (time != last_time_) {
-    last_time_ = time;
-    last_frame_ = frame_at(time);
+// The first packet is put on the sender's packet of its sequence number
+// sent nearest in time (the only one in a stream of at most 65,536
+// packets); from there on each is unwrapped as the sender's ids were.
+const SentPacket* RtpTrace::sent_packet(uint64_t micros, uint16_t seq) {
+  const std::vector<SentPacket>& sent = *o_.sent;
+  if (sent.empty()) return nullptr;
+  int64_t id = 0;
+  if (!seq_started_) {
+    seq_started_ = true;
+    const SentPacket* best = nullptr;
+    for (const SentPacket& s : sent) {
+      if (((s.id - seq) & 0xFFFF) != 0) continue;
+      auto distance = [micros](const SentPacket* x) { return x->micros > micros ? x->micros - micros : micros - x->micros; };
+      if (best == nullptr || distance(&s) < distance(best)) best = &s;
+    }
+    // Never sent: unwrapped near the sender's first id instead.
+    id = best != nullptr ? best->id : sent.front().id + ((static_cast<int64_t>(seq) - sent.front().id) & 0xFFFF);
+    seq_.start_at(id);
+  } else {
+    id = seq_(seq);
   }
-  int32_t frame = last_frame_;
+  auto at = std::lower_bound(sent.begin(), sent.end(), id,
+                             [](const SentPacket& s, int64_t want) { return s.id < want; });
+  return at != sent.end() && at->id == id ? &*at : nullptr;
+}
+
+void RtpTrace::write(uint64_t micros, const RtpPacket& p) {
+  int64_t id = 0;
+  int32_t frame = -1;
+  if (o_.sent != nullptr) {
+    const SentPacket* sent = sent_packet(micros, p.seq);
+    if (sent == nullptr) {
+      ++never_sent_;
+      return;
+    }
+    id = sent->id;
+    frame = sent->frame;
+  } else {
+    id = seq_(p.seq);
+    int64_t time = timestamp_(p.timestamp) - *offset_;
+    if (time != last_time_) {
+      last_time_ = time;
+      last_frame_ = frame_at(time);
+    }
+    frame = last_frame_;
+  }
   if (frame < 0) {
     ++unmatched_;
     return;
   }
+  if (first_frame_ < 0) first_frame_ = frame;
   if (out_ == nullptr) out_ = &output_();
   ++written_;
   if (o_.sender) {
@@ -222,7 +263,7 @@ void RtpTrace::flush_frame() {
 }
 
 void RtpTrace::finish(RunState& run) {
-  if (!offset_) decide(true);
+  if (!ready()) decide(true);
   if (!stream_) {
     std::string which = o_.port && o_.ssrc ? " to port " + std::to_string(*o_.port) + " with that SSRC"
                         : o_.port          ? " to port " + std::to_string(*o_.port)
@@ -250,6 +291,16 @@ void RtpTrace::finish(RunState& run) {
   if (unmatched_ > 0)
     run.note(capture_ + ": " + std::to_string(unmatched_) + " packets of the stream carry a timestamp of no frame of " +
              video_ + "; left out");
+  if (never_sent_ > 0)
+    run.note(capture_ + ": " + std::to_string(never_sent_) + " packets of the stream are not in " + o_.sent_name +
+             " (never sent by its sender); left out");
+  // Without the sender's trace, the frames are found from the RTP
+  // timestamps alone, which cannot tell a capture that starts with the
+  // stream from one that missed its first frames.
+  if (!o_.sender && o_.sent == nullptr && first_frame_ >= 0)
+    run.note(capture_ + ": its first packet was put on frame " + std::to_string(first_frame_) + " of " + video_ +
+             "; a capture that missed the stream's first frames can be shifted: --sender SD, the sender's trace, "
+             "makes the two agree");
   if (out_ == nullptr) out_ = &output_();  // an empty trace, still written
 }
 

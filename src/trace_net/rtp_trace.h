@@ -20,12 +20,25 @@
 
 namespace trace_net {
 
+// A packet of the sender's trace, for a receiver's capture read as its
+// pair (--sender): its id (the extended sequence number), its frame, and
+// its capture time.
+struct SentPacket {
+  int64_t id;
+  int32_t frame;
+  uint64_t micros;
+};
+
 struct RtpTraceOptions {
   bool sender = true;
   std::optional<uint16_t> port;  // --port: the stream's UDP destination port
   std::optional<uint32_t> ssrc;  // --ssrc
   int32_t source = 0;            // --source: the receiver trace's src
   uint32_t clock = 90000;        // --clock: the RTP timestamps' rate
+  // --sender: the sender's trace of the stream, sorted by id; each
+  // receiver packet takes its id and frame from there.
+  const std::vector<SentPacket>* sent = nullptr;
+  std::string sent_name;  // as messages name it
 };
 
 // A value that wraps at 2^bits, extended into a count that does not: each
@@ -35,6 +48,11 @@ class Unwrapper {
  public:
   explicit Unwrapper(int bits) : bits_(bits) {}
   int64_t operator()(uint32_t value);
+  // Starts the count at `first`, the extension of the first value.
+  void start_at(int64_t first) {
+    started_ = true;
+    highest_ = first;
+  }
 
  private:
   int bits_;
@@ -69,6 +87,10 @@ class RtpTrace {
   void write(uint64_t micros, const RtpPacket& p);
   void flush_frame();
   int32_t frame_at(int64_t pts) const;
+  bool ready() const { return offset_.has_value() || (o_.sent != nullptr && stream_.has_value()); }
+  // The sender's packet of this receiver packet, or null when the sender
+  // never sent it.
+  const SentPacket* sent_packet(uint64_t micros, uint16_t seq);
 
   RtpTraceOptions o_;
   std::vector<int64_t> times_;                        // by frame, in decode order
@@ -97,7 +119,9 @@ class RtpTrace {
   int32_t last_frame_ = -1;
 
   uint64_t left_out_[6] = {};
-  uint64_t other_streams_ = 0, unmatched_ = 0, written_ = 0;
+  uint64_t other_streams_ = 0, unmatched_ = 0, written_ = 0, never_sent_ = 0;
+  int32_t first_frame_ = -1;  // the frame of the first line written
+  bool seq_started_ = false;  // with --sender: the first packet placed
 };
 
 }  // namespace trace_net
