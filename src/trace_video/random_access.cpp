@@ -153,7 +153,7 @@ bool h264_sps_declares_reordering(const uint8_t* nal, size_t size) {
 }
 
 bool concealment_reaches_back(const AVCodecParameters* codec) {
-  return codec->codec_id == AV_CODEC_ID_HEVC;
+  return codec->codec_id == AV_CODEC_ID_HEVC || codec->codec_id == AV_CODEC_ID_H264;
 }
 
 ResetFinder::ResetFinder(const AVCodecParameters* codec) {

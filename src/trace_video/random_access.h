@@ -32,7 +32,9 @@ class ResetFinder {
 
 // Whether the codec's decoder conceals a missing reference with a picture
 // from before the last random-access point: HEVC's finds one of the
-// stretch before by its picture order count, where H.264's forgets them.
+// stretch before by its picture order count; H.264's takes its default
+// reference, a picture decoded before the IDR (a P frame lost right after
+// an IDR makes the B frames that follow show it).
 bool concealment_reaches_back(const AVCodecParameters* codec);
 
 // Whether an H.264 sequence parameter set (the NAL unit, header byte
