@@ -5,10 +5,11 @@
 #include <cmath>
 
 #include "trace_io/failure.h"
+#include "trace_video/send.h"
 
 constexpr const char* kSynopsisText =
-    "usage: trace_video send [--mtu BYTES] [--sources N] [--start S] [--gap S] [--fps RATE]\n"
-    "                        VIDEO OUTDIR\n"
+    "usage: trace_video send [--mtu BYTES | --payload BYTES] [--sources N] [--start S]\n"
+    "                        [--gap S] [--fps RATE] VIDEO OUTDIR\n"
     "       trace_video receive --runs LIST [-j N] [--shard K/N] [options] VIDEO\n"
     "       trace_video merge SHARE...\n"
     "       trace_video receive [--playout-delay S] [--out FILE] [--frames FILE]\n"
@@ -38,13 +39,22 @@ const char* const kMergeIntro = kMergeIntroText;
 
 Subcommand send_command(SendOptions& o) {
   return {"send", kSendIntro,
-          {number_option("--mtu", 1, false,
+          {number_option(
+               "--mtu", kIpUdpHeaders + 1, false,
+               [&o](double n) {
+                 if (n != std::floor(n)) fail_usage("--mtu needs a whole number of bytes from 29 to 65535");
+                 o.mtu = static_cast<int32_t>(n);
+               },
+               "  --mtu BYTES     the largest IP packet, its 28 bytes of IPv4 and UDP headers\n"
+               "                  counted: payloads of BYTES - 28\n",
+               65535),
+           number_option("--payload", 1, false,
                          [&o](double n) {
                            if (n != std::floor(n) || n > 1e9)
-                             fail_usage("--mtu needs a whole number of bytes from 1 to 1000000000");
-                           o.mtu = static_cast<int32_t>(n);
+                             fail_usage("--payload needs a whole number of bytes from 1 to 1000000000");
+                           o.payload = static_cast<int32_t>(n);
                          },
-                         "  --mtu BYTES     payload bytes per packet (default 1024)\n"),
+                         "  --payload BYTES payload bytes per packet (default 1024)\n"),
            {"--sources", "N", "  --sources N     1, 2 or 3 sources (default 3)\n",
             [&o](const char* v) {
               std::string n = v != nullptr ? v : "";
@@ -62,6 +72,7 @@ Subcommand send_command(SendOptions& o) {
           nullptr,
           [&o](Call& call) {
             if (call.paths.size() != 2) fail_usage("send takes VIDEO OUTDIR");
+            if (o.mtu > 0 && o.payload > 0) fail_usage("--mtu and --payload exclude each other");
             run_send(call.run, o, call.paths[0], call.paths[1]);
             return 0;
           }};

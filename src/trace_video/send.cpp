@@ -72,13 +72,13 @@ void run_send(RunState& run, const SendOptions& options, const std::string& vide
   VideoFrame f;
   while (reader.next(f)) {
     int source = f.frame % options.sources;
-    int32_t packets = packet_count(f.size, options.mtu);
+    int32_t packets = packet_count(f.size, options.payload_bytes());
     double first = options.start + f.offset_s;
     for (int32_t k = 0; k < packets; ++k) {
       double time = first + k * options.gap;
       OutFile& to = sd[source];
       to.commit(put_sender_line(to.reserve(), time, id, f.frame,
-                                packet_payload(f.size, options.mtu, k), k, packets));
+                                packet_payload(f.size, options.payload_bytes(), k), k, packets));
       id = static_cast<int32_t>(static_cast<uint32_t>(id) + 1);  // wraps, as ids do
     }
     auto count = [](int64_t n) { return Field::number(std::to_string(n)); };

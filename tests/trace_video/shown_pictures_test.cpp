@@ -79,7 +79,7 @@ TEST_P(ShownPicturesTest, SlotsFollowFfmpegsDecodeOfTheReceivedVideo) {
   Shell("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=320x180:rate=25 -t 6 " +
         std::string(clip.make) + " " + video);
   ASSERT_TRUE(Exists(video));
-  ASSERT_EQ(0, RunToolAt(TRACE_VIDEO_BINARY, {"send", "--mtu", "800", video, "out"}).status);
+  ASSERT_EQ(0, RunToolAt(TRACE_VIDEO_BINARY, {"send", "--payload", "800", video, "out"}).status);
   struct Line {
     double time;
     int id, frame, size, source;

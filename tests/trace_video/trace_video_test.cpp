@@ -50,8 +50,9 @@ class TraceVideoTest : public ScratchTest {
   }
 };
 
+  // --mtu counts the 28 bytes of IPv4 and UDP headers: payloads of 500.
 TEST_F(TraceVideoTest, SendFollowsTheDemuxersPacketsAndTheParsersTypes) {
-  ASSERT_EQ(0, Video({"send", "--mtu", "500", "--sources", "2", "--start", "10", "--gap", "0.001",
+  ASSERT_EQ(0, Video({"send", "--mtu", "528", "--sources", "2", "--start", "10", "--gap", "0.001",
                       kVideo + "clip.mp4", "out"})
                    .status);
   auto packets =
@@ -279,7 +280,10 @@ TEST_F(TraceVideoTest, MessagesAndExitStatus) {
        2,
        "trace_video: --shard needs K/N, whole numbers with 0 <= K < N <= 1000000, not 2/1\n"},
       {{"play"}, 2, "trace_video: unknown subcommand play (send, receive or merge)\n"},
-      {{"send", "--mtu", "0", "v", "o"}, 2, "trace_video: --mtu needs a number of at least 1\n"},
+      {{"send", "--payload", "0", "v", "o"}, 2, "trace_video: --payload needs a number of at least 1\n"},
+      {{"send", "--mtu", "28", "v", "o"}, 2, "trace_video: --mtu needs a number from 29 to 65535\n"},
+      {{"send", "--mtu", "65536", "v", "o"}, 2, "trace_video: --mtu needs a number from 29 to 65535\n"},
+      {{"send", "--mtu", "1500", "--payload", "1472", "v", "o"}, 2, "trace_video: --mtu and --payload exclude each other\n"},
       // -j as trace_report takes it: a whole number, 1 to 4096.
       {{"receive", "--runs", "l", "-j", "4.0", "v"},
        2,
