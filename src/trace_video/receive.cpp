@@ -108,6 +108,11 @@ ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const st
              std::to_string(quality.slots - quality.ssim_slots) +
              "; their ssim_y is empty and ssim_y_mean leaves them out");
   if (size_note) run.note(*size_note);
+  if (summary.decodable_frames == 0 && !judged.empty()) {
+    std::string what = options.decode ? "; every slot shows a grey picture, against which the figures measure the video" : "";
+    if (!options.out.empty()) what += "; " + options.out + " holds no frame";
+    run.note("note: no frame of the video was received and decodable" + what);
+  }
   ReceiveResult result{result_names(options.decode), fields_of(kSummaryFigures, summary),
                        static_cast<int64_t>(judged.size()), quality.decoded};
   if (options.decode) {

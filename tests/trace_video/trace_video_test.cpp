@@ -150,6 +150,25 @@ TEST_F(TraceVideoTest, ReceivedVideoHoldsTheInputsPacketsLessTheMissingOnes) {
   }
 }
 
+// Nothing received: the empty video and the grey slots are said; the
+// text summary leads with the PSNR of the mean squared error, where CSV
+// keeps its columns.
+TEST_F(TraceVideoTest, NothingReceivedIsSaidAndTheTextLeadsWithTheMsePsnr) {
+  WriteFile("none", "");
+  RunResult r = RunToolAt(TRACE_VIDEO_BINARY, {"receive", "--out", "got.mp4", kVideo + "clip.mp4", kVideo + "sd0",
+                                               kVideo + "sd1", kVideo + "sd2", "none"});
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("trace_video: note: no frame of the video was received and decodable; every slot shows a grey "
+            "picture, against which the figures measure the video; got.mp4 holds no frame\n",
+            r.err);
+  EXPECT_LT(r.out.find("psnr_avg_db:"), r.out.find("psnr_y_mean_db:")) << r.out;
+  RunResult csv = RunToolAt(TRACE_VIDEO_BINARY, {"receive", "--csv", kVideo + "clip.mp4", kVideo + "sd0",
+                                                 kVideo + "sd1", kVideo + "sd2", kVideo + "rd"});
+  ASSERT_EQ(0, csv.status) << csv.err;
+  EXPECT_EQ("", csv.err);
+  EXPECT_LT(csv.out.find("psnr_y_mean_db"), csv.out.find("psnr_avg_db")) << csv.out;
+}
+
 // The rules on tables of cases: rows of the traces' frame table, frames
 // of a video, the verdicts.
 struct JudgeCase {
