@@ -8,6 +8,7 @@
 #include <ns3/fatal-error.h>
 #include <ns3/inet-socket-address.h>
 #include <ns3/log.h>
+#include <ns3/neighbor-cache-helper.h>
 #include <ns3/packet.h>
 #include <ns3/simulator.h>
 #include <ns3/string.h>
@@ -164,6 +165,10 @@ void TraceSenderHelper::SetAttribute(const std::string& name, const AttributeVal
 }
 
 ApplicationContainer TraceSenderHelper::Install(Ptr<Node> node, const std::vector<std::string>& traces) const {
+  // Address resolution would hold all but three datagrams of a frame sent
+  // at once and drop the rest: every node's neighbours are known from the
+  // start instead.
+  NeighborCacheHelper().PopulateNeighborCache();
   ApplicationContainer apps;
   for (size_t s = 0; s < traces.size(); ++s) {
     Ptr<TraceSender> sender = factory_.Create<TraceSender>();

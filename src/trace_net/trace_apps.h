@@ -97,8 +97,11 @@ class TraceSenderHelper {
   explicit TraceSenderHelper(ns3::Ipv4Address remote, uint16_t base_port = 5000);
   // Any TraceSender attribute for the senders installed after.
   void SetAttribute(const std::string& name, const ns3::AttributeValue& value);
-  // One sender on node per trace; trace s is source s. Throws
-  // std::runtime_error when a trace cannot be read or sent.
+  // One sender on node per trace; trace s is source s. Fills the
+  // neighbour (ARP and NDP) caches of every node of the simulation, so
+  // that no datagram waits for address resolution: install after the
+  // addresses are assigned. Throws std::runtime_error when a trace cannot
+  // be read or sent.
   ns3::ApplicationContainer Install(ns3::Ptr<ns3::Node> node,
                                     const std::vector<std::string>& traces) const;
 
