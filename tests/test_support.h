@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -227,4 +228,50 @@ inline std::string Shell(const std::string& command) {
 // are on the PATH.
 inline bool HaveFfmpegTools() {
   return Shell("command -v ffprobe >/dev/null && command -v ffmpeg >/dev/null && echo yes") == "yes\n";
+}
+
+// True when the manual page at man_path documents the usage error
+// message: one of the quoted texts of its paragraph "Usage errors", its
+// placeholders (NAME, TEXT, N, 802.11STD ...) standing for any value, is
+// the whole message. The printed messages are held to the page, not only
+// the page's to the sources.
+inline bool DocumentedIn(const std::string& man_path, const std::string& message) {
+  std::string page = ReadFile(man_path);
+  page = page.substr(std::min(page.size(), page.find("Usage errors")));
+  page = page.substr(0, page.find("\n.SH "));
+  std::string flat;
+  for (size_t i = 0; i < page.size(); ++i) {
+    if (page[i] == '\\' && i + 1 < page.size() && page[i + 1] == '-') {
+      flat += '-';
+      ++i;
+    } else if (page[i] == '\\' && i + 1 < page.size() && page[i + 1] == 'f') {
+      i += 2;
+    } else {
+      flat += page[i] == '\n' ? ' ' : page[i];
+    }
+  }
+  for (size_t open = flat.find('"'); open != std::string::npos; open = flat.find('"', open + 1)) {
+    size_t close = flat.find('"', open + 1);
+    if (close == std::string::npos) break;
+    std::string quoted = flat.substr(open + 1, close - open - 1), pattern;
+    for (size_t i = 0; i < quoted.size();) {
+      char c = quoted[i];
+      if (c >= 'A' && c <= 'Z') {
+        size_t j = i;
+        while (j < quoted.size() && ((quoted[j] >= 'A' && quoted[j] <= 'Z') || (quoted[j] >= '0' && quoted[j] <= '9'))) ++j;
+        bool word = j == quoted.size() || !(quoted[j] >= 'a' && quoted[j] <= 'z');
+        if (word) {
+          pattern += ".+";
+          i = j;
+          continue;
+        }
+      }
+      if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) pattern += '\\';
+      pattern += c;
+      ++i;
+    }
+    if (std::regex_match(message, std::regex(pattern))) return true;
+    open = close;
+  }
+  return false;
 }

@@ -344,6 +344,11 @@ TEST_F(TraceNetTest, BadInputsAndUsage) {
     EXPECT_EQ(c.status, r.status) << c.message;
     EXPECT_EQ(c.message, r.err.substr(0, c.message.size())) << r.err;
     EXPECT_FALSE(Exists("out_rd")) << c.message;
+    // Every usage error printed is one the manual page names.
+    std::string printed = r.err.substr(0, r.err.find('\n'));
+    if (c.status == 2)
+      EXPECT_TRUE(DocumentedIn(TRACE_ALIGN_SOURCE_DIR "/man/trace_net.1", printed.substr(printed.find(": ") + 2)))
+          << printed;
   }
   Senders("0.1 0 0 100 0 1\n");
   RunResult r = Net({"sim", "sd0", "sd1", "sd2", "sd1"});
