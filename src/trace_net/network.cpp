@@ -66,9 +66,10 @@ bool read_time(const std::string& text, double* seconds) {
 }
 
 // The rate managers that drive HT, VHT and HE rates; ns-3 aborts on the
-// others under 802.11n, ac and ax.
+// others under 802.11n, ac and ax (ConstantRate's legacy default mode
+// included, under 802.11n).
 const char* const kHtManagers[] = {"ns3::MinstrelHtWifiManager", "ns3::IdealWifiManager",
-                                   "ns3::ConstantRateWifiManager", "ns3::ThompsonSamplingWifiManager"};
+                                   "ns3::ThompsonSamplingWifiManager"};
 
 std::string manager_of(const NetworkSettings& o) {
   return o.rate_control.empty() ? "ns3::MinstrelHtWifiManager" : o.rate_control;
@@ -87,6 +88,9 @@ std::string text_of(double value) {
 
 // The receiver's and the stations' addresses come from one /24.
 constexpr uint32_t kMaxStations = 250;
+// Each cross flow is an application of its own; more would only exhaust
+// memory.
+constexpr uint32_t kMaxCross = 1000;
 // The cross flows' segments fill an Ethernet-size MTU: 1500 - 20 (IPv4)
 // - 20 (TCP) - 12 (the timestamp option ns-3 sends).
 constexpr uint32_t kCrossSegment = 1448;
@@ -179,6 +183,11 @@ std::string check_network(const std::string& net, const NetworkSettings& o, doub
     TimeValue parsed;
     if (!read_time(o.delay, &delay) || !parsed.DeserializeFromString(o.delay, MakeTimeChecker()))
       return "--delay needs a time with its unit (20ms, 1s ...), not " + o.delay;
+    // An arrival is scheduled at its send time plus the delay.
+    if (last_send + o.drain + delay > kLatestTime)
+      return "--delay " + o.delay + " puts arrivals past the simulator's clock (the last send time plus --drain and --delay at most 9.2e9 s)";
+    if (o.cross > kMaxCross)
+      return "--cross takes 0 to " + std::to_string(kMaxCross) + " flows, not " + std::to_string(o.cross);
     if (o.tcp != "newreno" && o.tcp != "cubic") return "--tcp takes newreno or cubic, not " + o.tcp;
     return "";
   }

@@ -325,6 +325,10 @@ TEST_F(TraceNetTest, BadInputsAndUsage) {
       {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--rate-control", "ns3::AarfWifiManager"}, 2,
        "trace_net: --rate-control needs a rate manager that drives 802.11ac (ns3::MinstrelHtWifiManager"},
       {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--stations", "251"}, 2, "trace_net: --stations takes 0 to 250"},
+      {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--standard", "n", "--rate-control", "ns3::ConstantRateWifiManager"}, 2,
+       "trace_net: --rate-control needs a rate manager that drives 802.11n"},
+      {"0.1 0 0 100 0 1\n", {"--cross", "1001"}, 2, "trace_net: --cross takes 0 to 1000 flows, not 1001\n"},
+      {"9e9 0 0 100 0 1\n", {"--delay", "10y", "--drain", "0"}, 2, "trace_net: --delay 10y puts arrivals past the simulator's clock"},
       // Outputs that cannot be written end the run before the simulation.
       {"0.1 0 0 100 0 1\n", {"--pcap", "missing/cap"}, 1, "missing/cap-0-0.pcap: cannot create: No such file or directory\n"},
       {"0.1 0 0 100 0 1\n", {"--drops", "missing/drops.csv"}, 1, "missing/drops.csv: cannot create: No such file or directory\n"},
