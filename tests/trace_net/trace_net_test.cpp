@@ -164,6 +164,27 @@ TEST_F(TraceNetTest, WifiNearAndOutOfRange) {
   }
 }
 
+// Interrupted while ns-3 writes its pcap files, the run says its outputs
+// are incomplete.
+TEST_F(TraceNetTest, InterruptedRunWithPcapSaysItsOutputsAreIncomplete) {
+  std::string sd;
+  for (int i = 0; i < 200000; ++i) sd += std::to_string(i * 0.001) + " 0 " + std::to_string(i) + " 1000 0 1\n";
+  Senders(sd);
+  int out = -1, err = -1;
+  pid_t pid = StartProgram(TRACE_NET_BINARY, {"sim", "--pcap", "cap", "sd0", "sd1", "sd2", "rd"}, {}, &out, &err);
+  ASSERT_GT(pid, 0);
+  // Until ns-3 has written some of the capture.
+  for (int i = 0; i < 3000 && (!Exists("cap-1-0.pcap") || fs::file_size("cap-1-0.pcap") < 100000); ++i)
+    usleep(10000);
+  kill(pid, SIGINT);
+  std::string text, errors;
+  DrainBoth(out, err, &text, &errors);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << errors;
+  EXPECT_EQ("trace_net: interrupted by SIGINT; the outputs of this run are incomplete\n", errors);
+}
+
 // A run cut short by --drain says how many datagrams it left in flight.
 TEST_F(TraceNetTest, DatagramsInFlightAtTheEndAreNoted) {
   Senders("0 0 0 1000 0 1\n0.001 1 1 1000 0 1\n");
