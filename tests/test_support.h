@@ -258,7 +258,9 @@ inline bool DocumentedIn(const std::string& man_path, const std::string& message
       char c = quoted[i];
       if (c >= 'A' && c <= 'Z') {
         size_t j = i;
-        while (j < quoted.size() && ((quoted[j] >= 'A' && quoted[j] <= 'Z') || (quoted[j] >= '0' && quoted[j] <= '9'))) ++j;
+        while (j < quoted.size() &&
+               ((quoted[j] >= 'A' && quoted[j] <= 'Z') || (quoted[j] >= '0' && quoted[j] <= '9')))
+          ++j;
         bool word = j == quoted.size() || !(quoted[j] >= 'a' && quoted[j] <= 'z');
         if (word) {
           pattern += ".+";

@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
     CsmaHelper ethernet;
     ethernet.SetChannelAttribute("DataRate", StringValue("100Mbps"));
     ethernet.SetChannelAttribute("Delay", StringValue("1ms"));
-    links[3] = ethernet.Install(NodeContainer(nodes.Get(3), nodes.Get(4), nodes.Get(5), nodes.Get(6)));
+    links[3] =
+        ethernet.Install(NodeContainer(nodes.Get(3), nodes.Get(4), nodes.Get(5), nodes.Get(6)));
   } else {
     for (int i = 0; i < 3; ++i) links[3 + i] = access.Install(nodes.Get(3), nodes.Get(4 + i));
   }
@@ -88,7 +89,8 @@ int main(int argc, char** argv) {
   // Each receiver's address: the second of its link's, or its place on
   // the segment.
   Ipv4Address receivers[2], tcp_receiver;
-  for (int r = 0; r < 2; ++r) receivers[r] = lan ? interfaces[3].GetAddress(1 + r) : interfaces[3 + r].GetAddress(1);
+  for (int r = 0; r < 2; ++r)
+    receivers[r] = lan ? interfaces[3].GetAddress(1 + r) : interfaces[3 + r].GetAddress(1);
   tcp_receiver = lan ? interfaces[3].GetAddress(3) : interfaces[5].GetAddress(1);
   Ipv4GlobalRoutingHelper::PopulateRoutingTables();
 

@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "trace_io/failure.h"
-#include "trace_io/signals.h"
 #include "trace_io/runner.h"
+#include "trace_io/signals.h"
 #include "trace_io/table_output.h"
 
 bool parse_decimal(const char* text, double* value) {
@@ -38,9 +38,10 @@ Option number_option(std::string name, double low, bool open, std::function<void
             double number = 0;
             if (value == nullptr || !parse_decimal(value, &number) || number < low ||
                 (open && number == low) || number > high) {
-              std::string range = std::isinf(high) ? (open ? " above " : " of at least ") + number_text(low)
-                                  : open           ? " above " + number_text(low) + ", at most " + number_text(high)
-                                                   : " from " + number_text(low) + " to " + number_text(high);
+              std::string range =
+                  std::isinf(high) ? (open ? " above " : " of at least ") + number_text(low)
+                  : open           ? " above " + number_text(low) + ", at most " + number_text(high)
+                                   : " from " + number_text(low) + " to " + number_text(high);
               fail_usage(name + " needs a number" + range);
             }
             into(number);
@@ -112,7 +113,8 @@ const Subcommand& pick(const Program& program, int argc, char** argv, int* first
 
 // Sets the options, collecting the other arguments in order. An option
 // with a value is set once: the last of two would silently win.
-std::vector<std::string> parse(const Subcommand& sub, int first, int argc, char** argv, bool* help) {
+std::vector<std::string> parse(const Subcommand& sub, int first, int argc, char** argv,
+                               bool* help) {
   std::vector<std::string> paths;
   std::vector<const Option*> given;
   for (int i = first; i < argc; ++i) {

@@ -40,9 +40,8 @@ Option file_option(std::string name, std::string* into, const char* help);
 // (above it when open) and at most `high`: "NAME needs a number of at
 // least 0" (above 0, from 0 to 1 ...), whether the value is no number or
 // out of the range.
-Option number_option(std::string name, double low, bool open,
-                     std::function<void(double)> into, const char* help,
-                     double high = std::numeric_limits<double>::infinity());
+Option number_option(std::string name, double low, bool open, std::function<void(double)> into,
+                     const char* help, double high = std::numeric_limits<double>::infinity());
 // --csv and --json into *format, each help its own lines: "--csv given
 // twice", "--csv and --json exclude each other".
 std::vector<Option> format_options(Format* format, const char* csv_help, const char* json_help);
@@ -89,7 +88,7 @@ struct Program {
 
 // Runs a command line: --help and --version alone, the subcommand, the
 // options (an option with a value given twice is a usage error; --help
-// after a subcommand prints the usage, status 0), the run. Every failure is printed here: a usage failure as
-// "PROGRAM: MESSAGE" and the usage (status 2), any other as its text
-// (status 1). The run keeps to one thread when one_thread_chosen().
+// after a subcommand prints the usage, status 0), the run. Every failure is printed here: a usage
+// failure as "PROGRAM: MESSAGE" and the usage (status 2), any other as its text (status 1). The run
+// keeps to one thread when one_thread_chosen().
 int run_program(const Program& program, int argc, char** argv);

@@ -106,7 +106,8 @@ void check_can_create(const std::string& path) {
   struct stat st;
   int error = 0;
   if (::stat(path.c_str(), &st) == 0) {
-    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) fail(path + ": cannot create: not a regular file");
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+      fail(path + ": cannot create: not a regular file");
     if (S_ISDIR(st.st_mode))
       error = EISDIR;
     else if (::access(path.c_str(), W_OK) != 0)

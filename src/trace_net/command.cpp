@@ -40,7 +40,8 @@ Option whole_option(const char* name, uint32_t low, uint32_t* into, const char* 
       name, low, false,
       [name, low, into](double n) {
         if (n != std::floor(n) || n > 4294967295.0)
-          fail_usage(std::string(name) + " needs a whole number of at least " + std::to_string(low));
+          fail_usage(std::string(name) + " needs a whole number of at least " +
+                     std::to_string(low));
         *into = static_cast<uint32_t>(n);
       },
       help);
@@ -61,56 +62,63 @@ Option of_network(Option option, const char* net, SimOptions& o) {
 Subcommand sim_command(SimOptions& o) {
   auto p2p = [&o](Option option) { return of_network(std::move(option), "p2p", o); };
   auto wifi = [&o](Option option) { return of_network(std::move(option), "wifi", o); };
-  return {"sim",
-          kSimIntro,
-          {{"--net", "NAME", "  --net p2p|wifi  the network (default p2p)\n",
-            [&o](const char* v) {
-              std::string n = v != nullptr ? v : "";
-              if (n != "p2p" && n != "wifi") fail_usage("--net takes p2p or wifi");
-              o.net = n;
-            }},
-           number_option(
-               "--loss", 0, false, [&o](double p) { o.network.loss = p; },
-               "  --loss P        packet error rate on the receiver's device (default 0)\n", 1),
-           whole_option("--seed", 1, &o.network.seed, "  --seed N        the random draws' run number (default 1)\n"),
-           number_option("--drain", 0, false, [&o](double s) { o.network.drain = s; },
-                         "  --drain S       simulated seconds after the last send (default 5)\n"),
-           file_option("--drops", &o.drops,
-                       "  --drops FILE    a CSV row per datagram that never arrived\n"),
-           file_option("--pcap", &o.network.pcap, "  --pcap PREFIX   ns-3's pcap files of both ends\n"),
-           p2p(text_option("--rate", "RATE", &o.network.rate,
-                           "--net p2p:\n"
-                           "  --rate RATE     the link's rate, as ns-3 reads it (default 10Mbps)\n")),
-           p2p(text_option("--delay", "TIME", &o.network.delay,
-                           "  --delay TIME    the link's delay, with its unit (default 20ms)\n")),
-           p2p(text_option("--qdisc", "NAME", &o.network.qdisc,
-                           "  --qdisc NAME    fifo, red, codel, fq_codel or pie (default fifo)\n")),
-           p2p(whole_option("--queue", 1, &o.network.queue,
-                            "  --queue N       the queue disc's packets (default 100)\n")),
-           p2p(whole_option("--cross", 0, &o.network.cross,
-                            "  --cross N       TCP bulk flows over the link for the whole run\n")),
-           p2p(text_option("--tcp", "NAME", &o.network.tcp,
-                           "  --tcp NAME      the cross flows' TCP, newreno or cubic (default newreno)\n")),
-           wifi(number_option("--distance", 0, false, [&o](double m) { o.network.distance = m; },
-                              "--net wifi:\n"
-                              "  --distance M    the receiver's metres from the AP (default 10)\n")),
-           wifi(text_option("--standard", "STD", &o.network.standard,
-                            "  --standard STD  n, ac or ax (default ac)\n")),
-           wifi(text_option("--rate-control", "NAME", &o.network.rate_control,
-                            "  --rate-control NAME  an ns-3 rate manager for HT rates (default Minstrel)\n")),
-           wifi(whole_option("--stations", 0, &o.network.stations,
-                             "  --stations N    further stations sending saturating UDP\n")),
-           wifi(number_option("--speed", 0, false, [&o](double v) { o.network.speed = v; },
-                              "  --speed V       the receiver walking away at V m/s\n"))},
-          nullptr,
-          [&o](Call& call) {
-            for (const auto& [name, net] : o.given)
-              if (o.net != net) fail_usage(name + " is not a setting of --net " + o.net);
-            if (call.paths.size() != 4) fail_usage("sim takes SD0 SD1 SD2 RD");
-            std::string sd[3] = {call.paths[0], call.paths[1], call.paths[2]};
-            run_sim(call.run, o, sd, call.paths[3]);
-            return 0;
-          }};
+  return {
+      "sim",
+      kSimIntro,
+      {{"--net", "NAME", "  --net p2p|wifi  the network (default p2p)\n",
+        [&o](const char* v) {
+          std::string n = v != nullptr ? v : "";
+          if (n != "p2p" && n != "wifi") fail_usage("--net takes p2p or wifi");
+          o.net = n;
+        }},
+       number_option(
+           "--loss", 0, false, [&o](double p) { o.network.loss = p; },
+           "  --loss P        packet error rate on the receiver's device (default 0)\n", 1),
+       whole_option("--seed", 1, &o.network.seed,
+                    "  --seed N        the random draws' run number (default 1)\n"),
+       number_option(
+           "--drain", 0, false, [&o](double s) { o.network.drain = s; },
+           "  --drain S       simulated seconds after the last send (default 5)\n"),
+       file_option("--drops", &o.drops,
+                   "  --drops FILE    a CSV row per datagram that never arrived\n"),
+       file_option("--pcap", &o.network.pcap, "  --pcap PREFIX   ns-3's pcap files of both ends\n"),
+       p2p(text_option("--rate", "RATE", &o.network.rate,
+                       "--net p2p:\n"
+                       "  --rate RATE     the link's rate, as ns-3 reads it (default 10Mbps)\n")),
+       p2p(text_option("--delay", "TIME", &o.network.delay,
+                       "  --delay TIME    the link's delay, with its unit (default 20ms)\n")),
+       p2p(text_option("--qdisc", "NAME", &o.network.qdisc,
+                       "  --qdisc NAME    fifo, red, codel, fq_codel or pie (default fifo)\n")),
+       p2p(whole_option("--queue", 1, &o.network.queue,
+                        "  --queue N       the queue disc's packets (default 100)\n")),
+       p2p(whole_option("--cross", 0, &o.network.cross,
+                        "  --cross N       TCP bulk flows over the link for the whole run\n")),
+       p2p(text_option(
+           "--tcp", "NAME", &o.network.tcp,
+           "  --tcp NAME      the cross flows' TCP, newreno or cubic (default newreno)\n")),
+       wifi(number_option(
+           "--distance", 0, false, [&o](double m) { o.network.distance = m; },
+           "--net wifi:\n"
+           "  --distance M    the receiver's metres from the AP (default 10)\n")),
+       wifi(text_option("--standard", "STD", &o.network.standard,
+                        "  --standard STD  n, ac or ax (default ac)\n")),
+       wifi(text_option(
+           "--rate-control", "NAME", &o.network.rate_control,
+           "  --rate-control NAME  an ns-3 rate manager for HT rates (default Minstrel)\n")),
+       wifi(whole_option("--stations", 0, &o.network.stations,
+                         "  --stations N    further stations sending saturating UDP\n")),
+       wifi(number_option(
+           "--speed", 0, false, [&o](double v) { o.network.speed = v; },
+           "  --speed V       the receiver walking away at V m/s\n"))},
+      nullptr,
+      [&o](Call& call) {
+        for (const auto& [name, net] : o.given)
+          if (o.net != net) fail_usage(name + " is not a setting of --net " + o.net);
+        if (call.paths.size() != 4) fail_usage("sim takes SD0 SD1 SD2 RD");
+        std::string sd[3] = {call.paths[0], call.paths[1], call.paths[2]};
+        run_sim(call.run, o, sd, call.paths[3]);
+        return 0;
+      }};
 }
 
 // A whole number from low to high, decimal or (0x) hexadecimal.
@@ -135,14 +143,17 @@ uint32_t whole_in(const char* name, const char* v, uint64_t low, uint64_t high, 
 Subcommand pcap_command(PcapOptions& o) {
   return {"pcap",
           kPcapIntro,
-          {file_option("--video", &o.video, "  --video VIDEO   the video the stream carries (its frames' times)\n"),
-           file_option("--sender", &o.sender,
-                       "  --sender SD     receiver: the sender's trace of the stream (pcap --as sender);\n"
-                       "                  each packet's id and frame are taken from it\n"),
+          {file_option("--video", &o.video,
+                       "  --video VIDEO   the video the stream carries (its frames' times)\n"),
+           file_option(
+               "--sender", &o.sender,
+               "  --sender SD     receiver: the sender's trace of the stream (pcap --as sender);\n"
+               "                  each packet's id and frame are taken from it\n"),
            {"--as", "ROLE", "  --as sender|receiver  which trace to write\n",
             [&o](const char* v) {
               std::string role = v != nullptr ? v : "";
-              if (role != "sender" && role != "receiver") fail_usage("--as takes sender or receiver");
+              if (role != "sender" && role != "receiver")
+                fail_usage("--as takes sender or receiver");
               o.trace.sender = role == "sender";
               o.as_set = true;
             }},
@@ -150,7 +161,8 @@ Subcommand pcap_command(PcapOptions& o) {
             [&o](const char* v) {
               o.trace.port = static_cast<uint16_t>(whole_in("--port", v, 1, 65535, "a port from 1 to 65535"));
             }},
-           {"--ssrc", "X", "  --ssrc X        the stream of SSRC X (decimal, or hexadecimal after 0x)\n",
+           {"--ssrc", "X",
+            "  --ssrc X        the stream of SSRC X (decimal, or hexadecimal after 0x)\n",
             [&o](const char* v) {
               o.trace.ssrc = whole_in("--ssrc", v, 0, 0xFFFFFFFF, "an SSRC from 0 to 0xffffffff");
             }},

@@ -5,13 +5,13 @@
 
 #include "trace_net/network.h"
 
+#include <ns3/applications-module.h>
 #include <ns3/core-module.h>
 #include <ns3/internet-module.h>
+#include <ns3/mobility-module.h>
 #include <ns3/network-module.h>
 #include <ns3/point-to-point-module.h>
 #include <ns3/traffic-control-module.h>
-#include <ns3/applications-module.h>
-#include <ns3/mobility-module.h>
 #include <ns3/wifi-module.h>
 
 #include <algorithm>
@@ -54,8 +54,8 @@ bool read_time(const std::string& text, double* seconds) {
     digits += std::isdigit(static_cast<unsigned char>(text[at++])) ? 1 : 0;
   if (digits == 0 || std::count(text.begin(), text.begin() + at, '.') > 1) return false;
   static const std::pair<const char*, double> kUnits[] = {
-      {"s", 1}, {"ms", 1e-3}, {"us", 1e-6}, {"ns", 1e-9}, {"ps", 1e-12}, {"fs", 1e-15},
-      {"min", 60}, {"h", 3600}, {"d", 86400}, {"y", 365 * 86400.0}};
+      {"s", 1},      {"ms", 1e-3}, {"us", 1e-6}, {"ns", 1e-9}, {"ps", 1e-12},
+      {"fs", 1e-15}, {"min", 60},  {"h", 3600},  {"d", 86400}, {"y", 365 * 86400.0}};
   std::string unit = text.substr(at);
   for (const auto& [name, scale] : kUnits)
     if (unit == name) {
@@ -76,7 +76,9 @@ std::string manager_of(const NetworkSettings& o) {
 }
 
 WifiStandard standard_of(const std::string& name) {
-  return name == "n" ? WIFI_STANDARD_80211n : name == "ax" ? WIFI_STANDARD_80211ax : WIFI_STANDARD_80211ac;
+  return name == "n"    ? WIFI_STANDARD_80211n
+         : name == "ax" ? WIFI_STANDARD_80211ax
+                        : WIFI_STANDARD_80211ac;
 }
 
 // A number as a person writes it, for messages.
@@ -120,7 +122,8 @@ class Replay {
   }
   void MarkQueueDisc(Ptr<QueueDisc> disc,
                      std::function<void(Ptr<const QueueDiscItem>)> drop = nullptr) {
-    if (!drop) drop = [this](Ptr<const QueueDiscItem> item) { Mark(item->GetPacket(), Fate::kQueue); };
+    if (!drop)
+      drop = [this](Ptr<const QueueDiscItem> item) { Mark(item->GetPacket(), Fate::kQueue); };
     disc_drops_.push_back(std::move(drop));
     disc->TraceConnectWithoutContext("Drop",
                                      Callback<void, Ptr<const QueueDiscItem>>(disc_drops_.back()));
@@ -169,9 +172,11 @@ class Replay {
 std::string check_network(const std::string& net, const NetworkSettings& o, double last_send) {
   if (o.drain > kLatestTime || last_send + o.drain > kLatestTime)
     return "--drain " + text_of(o.drain) +
-           " ends the run past the simulator's clock (the last send time plus --drain at most 9.2e9 s)";
+           " ends the run past the simulator's clock (the last send time plus --drain at most "
+           "9.2e9 s)";
   if (net == "p2p") {
-    if (queue_disc_type(o.qdisc).empty()) return "--qdisc takes fifo, red, codel, fq_codel or pie, not " + o.qdisc;
+    if (queue_disc_type(o.qdisc).empty())
+      return "--qdisc takes fifo, red, codel, fq_codel or pie, not " + o.qdisc;
     // Read as the attributes read them, so that a bad value is a message,
     // not ns-3's abort; a huge number would overflow its 64 bits.
     DataRateValue rate;
@@ -185,9 +190,12 @@ std::string check_network(const std::string& net, const NetworkSettings& o, doub
       return "--delay needs a time with its unit (20ms, 1s ...), not " + o.delay;
     // An arrival is scheduled at its send time plus the delay.
     if (last_send + o.drain + delay > kLatestTime)
-      return "--delay " + o.delay + " puts arrivals past the simulator's clock (the last send time plus --drain and --delay at most 9.2e9 s)";
+      return "--delay " + o.delay +
+             " puts arrivals past the simulator's clock (the last send time plus --drain and "
+             "--delay at most 9.2e9 s)";
     if (o.cross > kMaxCross)
-      return "--cross takes 0 to " + std::to_string(kMaxCross) + " flows, not " + std::to_string(o.cross);
+      return "--cross takes 0 to " + std::to_string(kMaxCross) + " flows, not " +
+             std::to_string(o.cross);
     if (o.tcp != "newreno" && o.tcp != "cubic") return "--tcp takes newreno or cubic, not " + o.tcp;
     return "";
   }
@@ -200,13 +208,14 @@ std::string check_network(const std::string& net, const NetworkSettings& o, doub
     known = known || manager_of(o) == m;
   }
   if (!known)
-    return "--rate-control needs a rate manager that drives 802.11" + o.standard + " (" + managers + "), not " +
-           manager_of(o);
+    return "--rate-control needs a rate manager that drives 802.11" + o.standard + " (" + managers +
+           "), not " + manager_of(o);
   if (o.stations > kMaxStations)
-    return "--stations takes 0 to " + std::to_string(kMaxStations) + " (one /24 of addresses), not " +
-           std::to_string(o.stations);
+    return "--stations takes 0 to " + std::to_string(kMaxStations) +
+           " (one /24 of addresses), not " + std::to_string(o.stations);
   // Positions stay finite however long the walk.
-  if (o.distance > 1e9 || o.speed > 1e6) return "--distance (at most 1e9 m) or --speed (at most 1e6 m/s) too large";
+  if (o.distance > 1e9 || o.speed > 1e6)
+    return "--distance (at most 1e9 m) or --speed (at most 1e6 m/s) too large";
   return "";
 }
 
@@ -218,8 +227,9 @@ std::string simulate_p2p(const NetworkSettings& o, const std::vector<SentLine> (
   rate.DeserializeFromString(o.rate, MakeDataRateChecker());
   TimeValue delay;
   delay.DeserializeFromString(o.delay, MakeTimeChecker());
-  Config::SetDefault("ns3::TcpL4Protocol::SocketType",
-                     TypeIdValue(o.tcp == "cubic" ? TcpCubic::GetTypeId() : TcpNewReno::GetTypeId()));
+  Config::SetDefault(
+      "ns3::TcpL4Protocol::SocketType",
+      TypeIdValue(o.tcp == "cubic" ? TcpCubic::GetTypeId() : TcpNewReno::GetTypeId()));
   Config::SetDefault("ns3::TcpSocket::SegmentSize", UintegerValue(kCrossSegment));
   RngSeedManager::SetSeed(1);
   RngSeedManager::SetRun(o.seed);
@@ -373,7 +383,8 @@ std::string simulate_wifi(const NetworkSettings& o, const std::vector<SentLine> 
                        (mpdu->GetHeader().GetAddr1() == receiver_mac && unreachable());
         replay.Mark(mpdu->GetPacket(), channel ? Fate::kChannel : Fate::kQueue);
       };
-  std::function<void(Ptr<const WifiMpdu>)> acked = [unanswered, receiver_mac](Ptr<const WifiMpdu> mpdu) {
+  std::function<void(Ptr<const WifiMpdu>)> acked = [unanswered,
+                                                    receiver_mac](Ptr<const WifiMpdu> mpdu) {
     if (mpdu->GetHeader().GetAddr1() == receiver_mac) *unanswered = 0;
   };
   std::function<void(uint8_t, Ptr<const WifiMpdu>, const WifiTxVector&)> mpdu_timeout =
@@ -385,18 +396,21 @@ std::string simulate_wifi(const NetworkSettings& o, const std::vector<SentLine> 
         if (psdu->GetAddr1() == receiver_mac) ++*unanswered;
       };
   ap->GetMac()->TraceConnectWithoutContext(
-      "MpduResponseTimeout", Callback<void, uint8_t, Ptr<const WifiMpdu>, const WifiTxVector&>(mpdu_timeout));
+      "MpduResponseTimeout",
+      Callback<void, uint8_t, Ptr<const WifiMpdu>, const WifiTxVector&>(mpdu_timeout));
   ap->GetMac()->TraceConnectWithoutContext(
-      "PsduResponseTimeout", Callback<void, uint8_t, Ptr<const WifiPsdu>, const WifiTxVector&>(psdu_timeout));
+      "PsduResponseTimeout",
+      Callback<void, uint8_t, Ptr<const WifiPsdu>, const WifiTxVector&>(psdu_timeout));
   ap->GetMac()->TraceConnectWithoutContext(
       "DroppedMpdu", Callback<void, WifiMacDropReason, Ptr<const WifiMpdu>>(mac_drop));
   ap->GetMac()->TraceConnectWithoutContext("AckedMpdu", Callback<void, Ptr<const WifiMpdu>>(acked));
   Ptr<TrafficControlLayer> tc = nodes.Get(0)->GetObject<TrafficControlLayer>();
   if (Ptr<QueueDisc> root = tc->GetRootQueueDiscOnDevice(ap)) {
     // Only the video goes through the AP's queue discs.
-    std::function<void(Ptr<const QueueDiscItem>)> disc_drop = [&replay, unreachable](Ptr<const QueueDiscItem> item) {
-      replay.Mark(item->GetPacket(), unreachable() ? Fate::kChannel : Fate::kQueue);
-    };
+    std::function<void(Ptr<const QueueDiscItem>)> disc_drop =
+        [&replay, unreachable](Ptr<const QueueDiscItem> item) {
+          replay.Mark(item->GetPacket(), unreachable() ? Fate::kChannel : Fate::kQueue);
+        };
     replay.MarkQueueDisc(root, disc_drop);
     for (size_t i = 0; i < root->GetNQueueDiscClasses(); ++i)
       replay.MarkQueueDisc(root->GetQueueDiscClass(i)->GetQueueDisc(), disc_drop);
@@ -421,8 +435,9 @@ std::string simulate_wifi(const NetworkSettings& o, const std::vector<SentLine> 
   if (!o.pcap.empty()) phy.EnablePcap(o.pcap, NetDeviceContainer(ap_device, station_devices.Get(0)));
   replay.Run(nodes.Get(0), nodes.Get(1), station_addresses.GetAddress(0), kWifiClockStart, o.drain);
   if (!*associated)
-    result.notes.push_back("the receiving station never associated with the access point (out of range at " +
-                           text_of(o.distance) + " m?): nothing reached it");
+    result.notes.push_back(
+        "the receiving station never associated with the access point (out of range at " +
+        text_of(o.distance) + " m?): nothing reached it");
   else if (*lost_at >= 0)
     result.notes.push_back("the receiving station lost the access point at " + text_of(*lost_at) +
                            " s of the traces' clock and did not find it again");

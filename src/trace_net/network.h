@@ -50,7 +50,8 @@ constexpr double kLatestTime = 9.2e9;
 // will read it, before anything is built or written: a value ns-3 would
 // abort on, overflow or ignore is refused. last_send is the latest send
 // time of the traces. Returns "" or the problem, for a usage error.
-std::string check_network(const std::string& net, const NetworkSettings& settings, double last_send);
+std::string check_network(const std::string& net, const NetworkSettings& settings,
+                          double last_send);
 
 // Runs the simulation of the three sources' lines through a point-to-point
 // link, its settings checked by check_network; returns "" on success,

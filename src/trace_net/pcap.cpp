@@ -3,17 +3,16 @@
 
 #include "trace_net/pcap.h"
 
+#include <fcntl.h>
 #include <pcap/pcap.h>
 #include <stdio_ext.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
-#include <cmath>
 #include <memory>
 #include <optional>
 
@@ -57,14 +56,17 @@ std::vector<trace_net::SentPacket> load_sent(RunState& run, const std::string& p
   sent.reserve(static_cast<size_t>(num));
   for (int32_t i = 0; i < num; ++i) {
     double t = list[i].time.value();
-    uint64_t micros = std::isfinite(t) && t > 0 && t < 1.8e13 ? static_cast<uint64_t>(std::llround(t * 1e6)) : 0;
+    uint64_t micros =
+        std::isfinite(t) && t > 0 && t < 1.8e13 ? static_cast<uint64_t>(std::llround(t * 1e6)) : 0;
     sent.push_back({list[i].col1, list[i].frame, micros});
   }
-  std::stable_sort(sent.begin(), sent.end(),
-                   [](const trace_net::SentPacket& a, const trace_net::SentPacket& b) { return a.id < b.id; });
+  std::stable_sort(
+      sent.begin(), sent.end(),
+      [](const trace_net::SentPacket& a, const trace_net::SentPacket& b) { return a.id < b.id; });
   for (size_t i = 1; i < sent.size(); ++i)
     if (sent[i].id == sent[i - 1].id)
-      fail(path + ": id " + std::to_string(sent[i].id) + " is on two lines: not a sender trace of one stream");
+      fail(path + ": id " + std::to_string(sent[i].id) +
+           " is on two lines: not a sender trace of one stream");
   return sent;
 }
 

@@ -114,7 +114,8 @@ void RtpTrace::decide(bool at_end) {
     return;
   }
   if (o_.sent == nullptr) {
-    if (!at_end && held_.size() < kMaxHeld && held_stamps_.size() < std::min(kMatchTimestamps, by_time_.size()))
+    if (!at_end && held_.size() < kMaxHeld &&
+        held_stamps_.size() < std::min(kMatchTimestamps, by_time_.size()))
       return;
     if (!find_offset()) fail_no_match();
   }
@@ -180,11 +181,15 @@ const SentPacket* RtpTrace::sent_packet(uint64_t micros, uint16_t seq) {
     const SentPacket* best = nullptr;
     for (const SentPacket& s : sent) {
       if (((s.id - seq) & 0xFFFF) != 0) continue;
-      auto distance = [micros](const SentPacket* x) { return x->micros > micros ? x->micros - micros : micros - x->micros; };
+      auto distance = [micros](const SentPacket* x) {
+        return x->micros > micros ? x->micros - micros : micros - x->micros;
+      };
       if (best == nullptr || distance(&s) < distance(best)) best = &s;
     }
     // Never sent: unwrapped near the sender's first id instead.
-    id = best != nullptr ? best->id : sent.front().id + ((static_cast<int64_t>(seq) - sent.front().id) & 0xFFFF);
+    id = best != nullptr
+             ? best->id
+             : sent.front().id + ((static_cast<int64_t>(seq) - sent.front().id) & 0xFFFF);
     seq_.start_at(id);
   } else {
     id = seq_(seq);
@@ -292,14 +297,16 @@ void RtpTrace::finish(RunState& run) {
     run.note(capture_ + ": " + std::to_string(unmatched_) + " packets of the stream carry a timestamp of no frame of " +
              video_ + "; left out");
   if (never_sent_ > 0)
-    run.note(capture_ + ": " + std::to_string(never_sent_) + " packets of the stream are not in " + o_.sent_name +
-             " (never sent by its sender); left out");
+    run.note(capture_ + ": " + std::to_string(never_sent_) + " packets of the stream are not in " +
+             o_.sent_name + " (never sent by its sender); left out");
   // Without the sender's trace, the frames are found from the RTP
   // timestamps alone, which cannot tell a capture that starts with the
   // stream from one that missed its first frames.
   if (!o_.sender && o_.sent == nullptr && first_frame_ >= 0)
-    run.note(capture_ + ": its first packet was put on frame " + std::to_string(first_frame_) + " of " + video_ +
-             "; a capture that missed the stream's first frames can be shifted: --sender SD, the sender's trace, "
+    run.note(capture_ + ": its first packet was put on frame " + std::to_string(first_frame_) +
+             " of " + video_ +
+             "; a capture that missed the stream's first frames can be shifted: --sender SD, the "
+             "sender's trace, "
              "makes the two agree");
   if (out_ == nullptr) out_ = &output_();  // an empty trace, still written
 }

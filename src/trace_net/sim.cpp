@@ -49,7 +49,8 @@ void run_sim(RunState& run, const SimOptions& o, const std::string (&sd)[3], con
   if (!pcaps.empty()) run.outputs_created = true;
 
   NetworkResult result;
-  problem = o.net == "wifi" ? simulate_wifi(o.network, lines, result) : simulate_p2p(o.network, lines, result);
+  problem = o.net == "wifi" ? simulate_wifi(o.network, lines, result)
+                            : simulate_p2p(o.network, lines, result);
   if (!problem.empty()) fail_usage(problem);
 
   OutFile out;
@@ -67,12 +68,16 @@ void run_sim(RunState& run, const SimOptions& o, const std::string (&sd)[3], con
     }
   for (const std::string& note : result.notes) run.note(note);
   if (fragmented > 0)
-    run.note(std::to_string(fragmented) + " datagrams are larger than the receiver's link's MTU of " +
-             std::to_string(result.mtu) + " bytes (size + 28 bytes of UDP and IPv4 headers) and crossed it as " +
+    run.note(std::to_string(fragmented) +
+             " datagrams are larger than the receiver's link's MTU of " +
+             std::to_string(result.mtu) +
+             " bytes (size + 28 bytes of UDP and IPv4 headers) and crossed it as " +
              "IP fragments, each of which can be lost");
   if (in_flight > 0)
-    run.note(std::to_string(in_flight) + " datagrams were neither delivered nor dropped when the run ended, " +
-             number_text(o.network.drain) + " s after the last send (--drain sets how long it goes on)");
+    run.note(std::to_string(in_flight) +
+             " datagrams were neither delivered nor dropped when the run ended, " +
+             number_text(o.network.drain) +
+             " s after the last send (--drain sets how long it goes on)");
   if (o.drops.empty()) return;
   OutFile drops;
   drops.create(run, o.drops.c_str());

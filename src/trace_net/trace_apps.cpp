@@ -2,9 +2,6 @@
 
 #include "trace_net/trace_apps.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include <ns3/fatal-error.h>
 #include <ns3/inet-socket-address.h>
 #include <ns3/log.h>
@@ -12,8 +9,11 @@
 #include <ns3/packet.h>
 #include <ns3/simulator.h>
 #include <ns3/string.h>
-#include <ns3/uinteger.h>
 #include <ns3/udp-socket-factory.h>
+#include <ns3/uinteger.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace trace_net {
 

@@ -29,7 +29,8 @@ std::vector<SentLine> load_sender(RunState& run, const std::string& path) {
     if (!std::isfinite(l.time) || l.time < 0)
       fail(at + "a send time must be a finite number of at least 0");
     if (l.time > kLatestSendTime)
-      fail(at + "a send time must be at most 9e9 s, the end of the simulator's clock, not " + number_text(l.time));
+      fail(at + "a send time must be at most 9e9 s, the end of the simulator's clock, not " +
+           number_text(l.time));
     if (l.size < 0 || l.size > 65507)
       fail(at + "a datagram's size is 0 to 65507 bytes, not " + std::to_string(l.size));
     if (l.time < previous) fail(at + "send times must not decrease");

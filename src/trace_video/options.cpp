@@ -38,23 +38,26 @@ const char* const kReceiveIntro = kReceiveIntroText;
 const char* const kMergeIntro = kMergeIntroText;
 
 Subcommand send_command(SendOptions& o) {
-  return {"send", kSendIntro,
+  return {"send",
+          kSendIntro,
           {number_option(
                "--mtu", kIpUdpHeaders + 1, false,
                [&o](double n) {
-                 if (n != std::floor(n)) fail_usage("--mtu needs a whole number of bytes from 29 to 65535");
+                 if (n != std::floor(n))
+                   fail_usage("--mtu needs a whole number of bytes from 29 to 65535");
                  o.mtu = static_cast<int32_t>(n);
                },
                "  --mtu BYTES     the largest IP packet, its 28 bytes of IPv4 and UDP headers\n"
                "                  counted: payloads of BYTES - 28\n",
                65535),
-           number_option("--payload", 1, false,
-                         [&o](double n) {
-                           if (n != std::floor(n) || n > 1e9)
-                             fail_usage("--payload needs a whole number of bytes from 1 to 1000000000");
-                           o.payload = static_cast<int32_t>(n);
-                         },
-                         "  --payload BYTES payload bytes per packet (default 1024)\n"),
+           number_option(
+               "--payload", 1, false,
+               [&o](double n) {
+                 if (n != std::floor(n) || n > 1e9)
+                   fail_usage("--payload needs a whole number of bytes from 1 to 1000000000");
+                 o.payload = static_cast<int32_t>(n);
+               },
+               "  --payload BYTES payload bytes per packet (default 1024)\n"),
            {"--sources", "N", "  --sources N     1, 2 or 3 sources (default 3)\n",
             [&o](const char* v) {
               std::string n = v != nullptr ? v : "";
@@ -65,10 +68,12 @@ Subcommand send_command(SendOptions& o) {
             [&o](const char* v) {
               if (v == nullptr || !parse_decimal(v, &o.start)) fail_usage("--start needs a number");
             }},
-           number_option("--gap", 0, false, [&o](double n) { o.gap = n; },
-                         "  --gap S         time between the packets of a frame (default 0)\n"),
-           number_option("--fps", 0, true, [&o](double n) { o.fps = n; },
-                         "  --fps RATE      frame rate of a stream without timestamps\n")},
+           number_option(
+               "--gap", 0, false, [&o](double n) { o.gap = n; },
+               "  --gap S         time between the packets of a frame (default 0)\n"),
+           number_option(
+               "--fps", 0, true, [&o](double n) { o.fps = n; },
+               "  --fps RATE      frame rate of a stream without timestamps\n")},
           nullptr,
           [&o](Call& call) {
             if (call.paths.size() != 2) fail_usage("send takes VIDEO OUTDIR");

@@ -109,7 +109,10 @@ ReceiveResult run_receive(RunState& run, const ReceiveOptions& options, const st
              "; their ssim_y is empty and ssim_y_mean leaves them out");
   if (size_note) run.note(*size_note);
   if (summary.decodable_frames == 0 && !judged.empty()) {
-    std::string what = options.decode ? "; every slot shows a grey picture, against which the figures measure the video" : "";
+    std::string what =
+        options.decode
+            ? "; every slot shows a grey picture, against which the figures measure the video"
+            : "";
     if (!options.out.empty()) what += "; " + options.out + " holds no frame";
     run.note("note: no frame of the video was received and decodable" + what);
   }

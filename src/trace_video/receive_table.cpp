@@ -51,7 +51,8 @@ std::string format_summary(const ReceiveResult& result, Format format) {
   // slots' PSNRs counts identical pictures at 100 dB and reads far higher.
   // CSV and JSON keep their columns where other tools expect them.
   auto at = [&](const char* name) {
-    return std::find_if(columns.begin(), columns.end(), [&](const Column& c) { return c.name == name; }) -
+    return std::find_if(columns.begin(), columns.end(),
+                        [&](const Column& c) { return c.name == name; }) -
            columns.begin();
   };
   auto mean = at("psnr_y_mean_db"), avg = at("psnr_avg_db");

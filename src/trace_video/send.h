@@ -15,7 +15,9 @@ struct SendOptions {
   int32_t mtu = 0;      // --mtu: the largest IP packet; 0: not given
   int32_t payload = 0;  // --payload: payload bytes per packet; 0: not given
   // The payload bytes per packet the options ask for (1024 by default).
-  int32_t payload_bytes() const { return mtu > 0 ? mtu - kIpUdpHeaders : payload > 0 ? payload : 1024; }
+  int32_t payload_bytes() const {
+    return mtu > 0 ? mtu - kIpUdpHeaders : payload > 0 ? payload : 1024;
+  }
   int sources = 3;            // frame f goes to source f mod sources
   double start = 0;           // send time of frame 0's first packet
   double gap = 0;             // between the packets of a frame

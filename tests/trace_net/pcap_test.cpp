@@ -342,7 +342,8 @@ TEST_F(PcapTest, ReceiverReadWithTheSendersTraceAgreesWithIt) {
   auto stream = Stream(12, 3, 65530);  // the first two frames are seq 65530 to 65535
   Capture sender(kPcapMicro, kEthernet), receiver(kPcapMicro, kEthernet);
   for (const auto& [time, rtp] : stream) sender.AddRtp(time, rtp);
-  for (size_t i = 6; i < stream.size(); ++i) receiver.AddRtp(stream[i].first + 3000, stream[i].second);
+  for (size_t i = 6; i < stream.size(); ++i)
+    receiver.AddRtp(stream[i].first + 3000, stream[i].second);
   Rtp stray = stream.back().second;
   stray.seq = 500;  // never sent
   receiver.AddRtp(stream.back().first + 9000, stray);
@@ -351,18 +352,22 @@ TEST_F(PcapTest, ReceiverReadWithTheSendersTraceAgreesWithIt) {
   ASSERT_EQ(0, Pcap({"--as", "sender", "s.pcap", "sd"}).status);
   std::map<std::string, std::string> frame_of;  // id -> frame, from the sender
   std::istringstream sd(ReadFile("sd"));
-  for (std::string t, id, frame, rest; sd >> t >> id >> frame && std::getline(sd, rest);) frame_of[id] = frame;
+  for (std::string t, id, frame, rest; sd >> t >> id >> frame && std::getline(sd, rest);)
+    frame_of[id] = frame;
   ASSERT_EQ(stream.size(), frame_of.size());
 
   RunResult alone = Pcap({"--as", "receiver", "r.pcap", "rd"});
   ASSERT_EQ(0, alone.status) << alone.err;
-  EXPECT_NE(std::string::npos, alone.err.find("r.pcap: its first packet was put on frame 0 of ")) << alone.err;
+  EXPECT_NE(std::string::npos, alone.err.find("r.pcap: its first packet was put on frame 0 of "))
+      << alone.err;
   EXPECT_NE(std::string::npos, alone.err.find("--sender SD")) << alone.err;
 
   RunResult paired = Pcap({"--as", "receiver", "--sender", "sd", "r.pcap", "rd"});
   ASSERT_EQ(0, paired.status) << paired.err;
-  EXPECT_EQ("trace_net: r.pcap: 1 packets of the stream are not in sd (never sent by its sender); left out\n",
-            paired.err);
+  EXPECT_EQ(
+      "trace_net: r.pcap: 1 packets of the stream are not in sd (never sent by its sender); left "
+      "out\n",
+      paired.err);
   std::istringstream rd(ReadFile("rd"));
   size_t n = 0;
   for (std::string t, src, frame, size, id; rd >> t >> src >> frame >> size >> id; ++n) {

@@ -134,8 +134,16 @@ TEST_F(TraceNetTest, WifiNearAndOutOfRange) {
   } cases[] = {
       {{"--distance", "2"}, 150, 150, 0, ""},
       {{"--distance", "30"}, 150, 150, 0, ""},
-      {{"--distance", "200"}, 0, 0, 145, "the receiving station never associated with the access point"},
-      {{"--distance", "30", "--speed", "50"}, 1, 149, 10, "the receiving station lost the access point at "},
+      {{"--distance", "200"},
+       0,
+       0,
+       145,
+       "the receiving station never associated with the access point"},
+      {{"--distance", "30", "--speed", "50"},
+       1,
+       149,
+       10,
+       "the receiving station lost the access point at "},
       {{"--loss", "1"}, 0, 0, 145, "the receiving station lost the access point at "},
   };
   for (const Case& c : cases) {
@@ -168,13 +176,16 @@ TEST_F(TraceNetTest, WifiNearAndOutOfRange) {
 // are incomplete.
 TEST_F(TraceNetTest, InterruptedRunWithPcapSaysItsOutputsAreIncomplete) {
   std::string sd;
-  for (int i = 0; i < 200000; ++i) sd += std::to_string(i * 0.001) + " 0 " + std::to_string(i) + " 1000 0 1\n";
+  for (int i = 0; i < 200000; ++i)
+    sd += std::to_string(i * 0.001) + " 0 " + std::to_string(i) + " 1000 0 1\n";
   Senders(sd);
   int out = -1, err = -1;
-  pid_t pid = StartProgram(TRACE_NET_BINARY, {"sim", "--pcap", "cap", "sd0", "sd1", "sd2", "rd"}, {}, &out, &err);
+  pid_t pid = StartProgram(TRACE_NET_BINARY, {"sim", "--pcap", "cap", "sd0", "sd1", "sd2", "rd"},
+                           {}, &out, &err);
   ASSERT_GT(pid, 0);
   // Until ns-3 has written some of the capture.
-  for (int i = 0; i < 3000 && (!Exists("cap-1-0.pcap") || fs::file_size("cap-1-0.pcap") < 100000); ++i)
+  for (int i = 0; i < 3000 && (!Exists("cap-1-0.pcap") || fs::file_size("cap-1-0.pcap") < 100000);
+       ++i)
     usleep(10000);
   kill(pid, SIGINT);
   std::string text, errors;
@@ -188,18 +199,24 @@ TEST_F(TraceNetTest, InterruptedRunWithPcapSaysItsOutputsAreIncomplete) {
 // A run cut short by --drain says how many datagrams it left in flight.
 TEST_F(TraceNetTest, DatagramsInFlightAtTheEndAreNoted) {
   Senders("0 0 0 1000 0 1\n0.001 1 1 1000 0 1\n");
-  RunResult r = Net({"sim", "--delay", "2s", "--drain", "1", "--drops", "drops.csv", "sd0", "sd1", "sd2", "rd"});
+  RunResult r = Net(
+      {"sim", "--delay", "2s", "--drain", "1", "--drops", "drops.csv", "sd0", "sd1", "sd2", "rd"});
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", ReadFile("rd"));
-  EXPECT_EQ("trace_net: 2 datagrams were neither delivered nor dropped when the run ended, 1 s after the last "
-            "send (--drain sets how long it goes on)\n",
-            r.err);
+  EXPECT_EQ(
+      "trace_net: 2 datagrams were neither delivered nor dropped when the run ended, 1 s after the "
+      "last "
+      "send (--drain sets how long it goes on)\n",
+      r.err);
   // Larger than the link's MTU: fragmented, and said so.
   Senders("0 0 0 1473 0 1\n0.1 1 1 1472 0 1\n");
   r = Net({"sim", "sd0", "sd1", "sd2", "rd"});
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ(2u, Lines(ReadFile("rd")).size());
-  EXPECT_EQ(0u, r.err.find("trace_net: 1 datagrams are larger than the receiver's link's MTU of 1500 bytes")) << r.err;
+  EXPECT_EQ(
+      0u,
+      r.err.find("trace_net: 1 datagrams are larger than the receiver's link's MTU of 1500 bytes"))
+      << r.err;
 }
 
 // Stations that contend for the medium delay the video's datagrams.
@@ -296,10 +313,12 @@ TEST_F(TraceNetTest, OwnScenarioWritesAReceiverTraceForEachReceiver) {
   // segment: none waits for address resolution, which would keep three
   // and drop the rest.
   std::string burst;
-  for (int k = 0; k < 10; ++k) burst += "0 " + std::to_string(k) + " 0 1000 " + std::to_string(k) + " 10\n";
+  for (int k = 0; k < 10; ++k)
+    burst += "0 " + std::to_string(k) + " 0 1000 " + std::to_string(k) + " 10\n";
   Senders(burst);
   for (const char* lan : {"--lan=0", "--lan=1"}) {
-    RunResult run = RunToolAt(DUMBBELL_BINARY, {"--sd0=sd0", "--sd1=sd1", "--sd2=sd2", "--out=got", "--tcp=0", lan, "--stop=2s"});
+    RunResult run = RunToolAt(DUMBBELL_BINARY, {"--sd0=sd0", "--sd1=sd1", "--sd2=sd2", "--out=got",
+                                                "--tcp=0", lan, "--stop=2s"});
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_EQ(10u, Lines(ReadFile("got-a.rd")).size()) << lan;
     EXPECT_EQ(10u, Lines(ReadFile("got-b.rd")).size()) << lan;
@@ -317,47 +336,129 @@ TEST_F(TraceNetTest, BadInputsAndUsage) {
     std::string message;
   } cases[] = {
       {"-1.0 0 0 100 0 1\n", {}, 1, "sd0:1: a send time must be a finite number of at least 0\n"},
-      {"0.1 0 0 100 0 1\nnan 1 1 100 0 1\n", {}, 1, "sd0:2: a send time must be a finite number of at least 0\n"},
+      {"0.1 0 0 100 0 1\nnan 1 1 100 0 1\n",
+       {},
+       1,
+       "sd0:2: a send time must be a finite number of at least 0\n"},
       {"0.1 0 0 65508 0 1\n", {}, 1, "sd0:1: a datagram's size is 0 to 65507 bytes, not 65508\n"},
       {"0.2 0 0 100 0 1\n0.1 1 1 100 0 1\n", {}, 1, "sd0:2: send times must not decrease\n"},
-      {"0.1 0 0 100 0 1\n", {"--qdisc", "sfq"}, 2, "trace_net: --qdisc takes fifo, red, codel, fq_codel or pie, not sfq\n"},
-      {"0.1 0 0 100 0 1\n", {"--rate", "fast"}, 2, "trace_net: --rate needs a rate as ns-3 reads it (10Mbps, 1Gbps ...), not fast\n"},
-      {"0.1 0 0 100 0 1\n", {"--delay", "soon"}, 2, "trace_net: --delay needs a time with its unit (20ms, 1s ...), not soon\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--qdisc", "sfq"},
+       2,
+       "trace_net: --qdisc takes fifo, red, codel, fq_codel or pie, not sfq\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--rate", "fast"},
+       2,
+       "trace_net: --rate needs a rate as ns-3 reads it (10Mbps, 1Gbps ...), not fast\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--delay", "soon"},
+       2,
+       "trace_net: --delay needs a time with its unit (20ms, 1s ...), not soon\n"},
       // A number without a unit is no time: ns-3 would read seconds.
-      {"0.1 0 0 100 0 1\n", {"--delay", "20"}, 2, "trace_net: --delay needs a time with its unit (20ms, 1s ...), not 20\n"},
-      {"0.1 0 0 100 0 1\n", {"--delay", "1e20s"}, 2, "trace_net: --delay needs a time with its unit"},
+      {"0.1 0 0 100 0 1\n",
+       {"--delay", "20"},
+       2,
+       "trace_net: --delay needs a time with its unit (20ms, 1s ...), not 20\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--delay", "1e20s"},
+       2,
+       "trace_net: --delay needs a time with its unit"},
       {"0.1 0 0 100 0 1\n", {"--rate", "0bps"}, 2, "trace_net: --rate must be above 0bps\n"},
-      {"0.1 0 0 100 0 1\n", {"--rate", "1e30bps"}, 2, "trace_net: --rate needs a rate as ns-3 reads it"},
+      {"0.1 0 0 100 0 1\n",
+       {"--rate", "1e30bps"},
+       2,
+       "trace_net: --rate needs a rate as ns-3 reads it"},
       {"0.1 0 0 100 0 1\n", {"--loss", "1%"}, 2, "trace_net: --loss needs a number from 0 to 1\n"},
-      {"0.1 0 0 100 0 1\n", {"--queue", "0"}, 2, "trace_net: --queue needs a number of at least 1\n"},
-      {"0.1 0 0 100 0 1\n", {"--queue", "1.5"}, 2, "trace_net: --queue needs a whole number of at least 1\n"},
-      {"0.1 0 0 100 0 1\n", {"--drops", "a", "--drops", "b"}, 2, "trace_net: --drops given twice\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--queue", "0"},
+       2,
+       "trace_net: --queue needs a number of at least 1\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--queue", "1.5"},
+       2,
+       "trace_net: --queue needs a whole number of at least 1\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--drops", "a", "--drops", "b"},
+       2,
+       "trace_net: --drops given twice\n"},
       // The simulator's clock: 64 bits of nanoseconds.
-      {"1e10 0 0 100 0 1\n", {}, 1, "sd0:1: a send time must be at most 9e9 s, the end of the simulator's clock, not 1e+10\n"},
-      {"0.1 0 0 100 0 1\n", {"--drain", "1e50"}, 2, "trace_net: --drain 1e+50 ends the run past the simulator's clock"},
-      {"8e9 0 0 100 0 1\n", {"--drain", "1.5e9"}, 2, "trace_net: --drain 1.5e+09 ends the run past the simulator's clock"},
+      {"1e10 0 0 100 0 1\n",
+       {},
+       1,
+       "sd0:1: a send time must be at most 9e9 s, the end of the simulator's clock, not 1e+10\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--drain", "1e50"},
+       2,
+       "trace_net: --drain 1e+50 ends the run past the simulator's clock"},
+      {"8e9 0 0 100 0 1\n",
+       {"--drain", "1.5e9"},
+       2,
+       "trace_net: --drain 1.5e+09 ends the run past the simulator's clock"},
       // Each option belongs to its network.
-      {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--delay", "5ms"}, 2, "trace_net: --delay is not a setting of --net wifi\n"},
-      {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--tcp", "bogus"}, 2, "trace_net: --tcp is not a setting of --net wifi\n"},
-      {"0.1 0 0 100 0 1\n", {"--rate", "1Mbps", "--net", "wifi"}, 2, "trace_net: --rate is not a setting of --net wifi\n"},
-      {"0.1 0 0 100 0 1\n", {"--distance", "30"}, 2, "trace_net: --distance is not a setting of --net p2p\n"},
-      {"0.1 0 0 100 0 1\n", {"--speed", "1", "--net", "p2p"}, 2, "trace_net: --speed is not a setting of --net p2p\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--net", "wifi", "--delay", "5ms"},
+       2,
+       "trace_net: --delay is not a setting of --net wifi\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--net", "wifi", "--tcp", "bogus"},
+       2,
+       "trace_net: --tcp is not a setting of --net wifi\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--rate", "1Mbps", "--net", "wifi"},
+       2,
+       "trace_net: --rate is not a setting of --net wifi\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--distance", "30"},
+       2,
+       "trace_net: --distance is not a setting of --net p2p\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--speed", "1", "--net", "p2p"},
+       2,
+       "trace_net: --speed is not a setting of --net p2p\n"},
       // Managers that cannot drive HT rates make ns-3 abort.
-      {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--rate-control", "ns3::AarfWifiManager"}, 2,
-       "trace_net: --rate-control needs a rate manager that drives 802.11ac (ns3::MinstrelHtWifiManager"},
-      {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--stations", "251"}, 2, "trace_net: --stations takes 0 to 250"},
-      {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--standard", "n", "--rate-control", "ns3::ConstantRateWifiManager"}, 2,
+      {"0.1 0 0 100 0 1\n",
+       {"--net", "wifi", "--rate-control", "ns3::AarfWifiManager"},
+       2,
+       "trace_net: --rate-control needs a rate manager that drives 802.11ac "
+       "(ns3::MinstrelHtWifiManager"},
+      {"0.1 0 0 100 0 1\n",
+       {"--net", "wifi", "--stations", "251"},
+       2,
+       "trace_net: --stations takes 0 to 250"},
+      {"0.1 0 0 100 0 1\n",
+       {"--net", "wifi", "--standard", "n", "--rate-control", "ns3::ConstantRateWifiManager"},
+       2,
        "trace_net: --rate-control needs a rate manager that drives 802.11n"},
-      {"0.1 0 0 100 0 1\n", {"--cross", "1001"}, 2, "trace_net: --cross takes 0 to 1000 flows, not 1001\n"},
-      {"9e9 0 0 100 0 1\n", {"--delay", "10y", "--drain", "0"}, 2, "trace_net: --delay 10y puts arrivals past the simulator's clock"},
+      {"0.1 0 0 100 0 1\n",
+       {"--cross", "1001"},
+       2,
+       "trace_net: --cross takes 0 to 1000 flows, not 1001\n"},
+      {"9e9 0 0 100 0 1\n",
+       {"--delay", "10y", "--drain", "0"},
+       2,
+       "trace_net: --delay 10y puts arrivals past the simulator's clock"},
       // Outputs that cannot be written end the run before the simulation.
-      {"0.1 0 0 100 0 1\n", {"--pcap", "missing/cap"}, 1, "missing/cap-0-0.pcap: cannot create: No such file or directory\n"},
-      {"0.1 0 0 100 0 1\n", {"--drops", "missing/drops.csv"}, 1, "missing/drops.csv: cannot create: No such file or directory\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--pcap", "missing/cap"},
+       1,
+       "missing/cap-0-0.pcap: cannot create: No such file or directory\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--drops", "missing/drops.csv"},
+       1,
+       "missing/drops.csv: cannot create: No such file or directory\n"},
       {"0.1 0 0 100 0 1\n", {"--loss", "2"}, 2, "trace_net: --loss needs a number from 0 to 1\n"},
-      {"0.1 0 0 100 0 1\n", {"--tcp", "vegas"}, 2, "trace_net: --tcp takes newreno or cubic, not vegas\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--tcp", "vegas"},
+       2,
+       "trace_net: --tcp takes newreno or cubic, not vegas\n"},
       {"0.1 0 0 100 0 1\n", {"--net", "lte"}, 2, "trace_net: --net takes p2p or wifi\n"},
-      {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--standard", "g"}, 2, "trace_net: --standard takes n, ac or ax, not g\n"},
-      {"0.1 0 0 100 0 1\n", {"--net", "wifi", "--rate-control", "ns3::Nothing"}, 2,
+      {"0.1 0 0 100 0 1\n",
+       {"--net", "wifi", "--standard", "g"},
+       2,
+       "trace_net: --standard takes n, ac or ax, not g\n"},
+      {"0.1 0 0 100 0 1\n",
+       {"--net", "wifi", "--rate-control", "ns3::Nothing"},
+       2,
        "trace_net: --rate-control needs a rate manager that drives 802.11ac"},
   };
   for (const Case& c : cases) {
@@ -371,9 +472,11 @@ TEST_F(TraceNetTest, BadInputsAndUsage) {
     EXPECT_FALSE(Exists("out_rd")) << c.message;
     // Every usage error printed is one the manual page names.
     std::string printed = r.err.substr(0, r.err.find('\n'));
-    if (c.status == 2)
-      EXPECT_TRUE(DocumentedIn(TRACE_ALIGN_SOURCE_DIR "/man/trace_net.1", printed.substr(printed.find(": ") + 2)))
+    if (c.status == 2) {
+      EXPECT_TRUE(DocumentedIn(TRACE_ALIGN_SOURCE_DIR "/man/trace_net.1",
+                               printed.substr(printed.find(": ") + 2)))
           << printed;
+    }
   }
   Senders("0.1 0 0 100 0 1\n");
   RunResult r = Net({"sim", "sd0", "sd1", "sd2", "sd1"});
@@ -383,7 +486,10 @@ TEST_F(TraceNetTest, BadInputsAndUsage) {
   WriteFile("cap-1-0.pcap", "0.1 0 0 100 0 1\n");
   r = Net({"sim", "--pcap", "cap", "sd0", "cap-1-0.pcap", "sd2", "out_rd"});
   EXPECT_EQ(1, r.status);
-  EXPECT_EQ("input file cap-1-0.pcap is the output file cap-1-0.pcap of this run; refusing to overwrite it\n", r.err);
+  EXPECT_EQ(
+      "input file cap-1-0.pcap is the output file cap-1-0.pcap of this run; refusing to overwrite "
+      "it\n",
+      r.err);
   EXPECT_EQ("0.1 0 0 100 0 1\n", ReadFile("cap-1-0.pcap"));
   EXPECT_FALSE(Exists("cap-0-0.pcap"));
   // --help after the subcommand is that subcommand's usage.

@@ -269,7 +269,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The encoders' defaults: three B-frames, a B-pyramid, scene cuts.
         Clip{"h264_defaults", "-c:v libx264 -g 25 -threads 1 -pix_fmt yuv420p", true},
         // x265's open GOPs (CRA points) are not trusted: decoded whole.
-        Clip{"hevc_defaults", "-c:v libx265 -g 25 -x265-params log-level=error -pix_fmt yuv420p", false},
+        Clip{"hevc_defaults", "-c:v libx265 -g 25 -x265-params log-level=error -pix_fmt yuv420p",
+             false},
         Clip{"h264_open_gop",
              "-c:v libx264 -bf 2 -g 24 -keyint_min 24 -sc_threshold 0 -x264-params open-gop=1 "
              "-pix_fmt yuv420p",

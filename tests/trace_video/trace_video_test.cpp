@@ -50,7 +50,7 @@ class TraceVideoTest : public ScratchTest {
   }
 };
 
-  // --mtu counts the 28 bytes of IPv4 and UDP headers: payloads of 500.
+// --mtu counts the 28 bytes of IPv4 and UDP headers: payloads of 500.
 TEST_F(TraceVideoTest, SendFollowsTheDemuxersPacketsAndTheParsersTypes) {
   ASSERT_EQ(0, Video({"send", "--mtu", "528", "--sources", "2", "--start", "10", "--gap", "0.001",
                       kVideo + "clip.mp4", "out"})
@@ -155,15 +155,19 @@ TEST_F(TraceVideoTest, ReceivedVideoHoldsTheInputsPacketsLessTheMissingOnes) {
 // keeps its columns.
 TEST_F(TraceVideoTest, NothingReceivedIsSaidAndTheTextLeadsWithTheMsePsnr) {
   WriteFile("none", "");
-  RunResult r = RunToolAt(TRACE_VIDEO_BINARY, {"receive", "--out", "got.mp4", kVideo + "clip.mp4", kVideo + "sd0",
-                                               kVideo + "sd1", kVideo + "sd2", "none"});
+  RunResult r =
+      RunToolAt(TRACE_VIDEO_BINARY, {"receive", "--out", "got.mp4", kVideo + "clip.mp4",
+                                     kVideo + "sd0", kVideo + "sd1", kVideo + "sd2", "none"});
   ASSERT_EQ(0, r.status) << r.err;
-  EXPECT_EQ("trace_video: note: no frame of the video was received and decodable; every slot shows a grey "
-            "picture, against which the figures measure the video; got.mp4 holds no frame\n",
-            r.err);
+  EXPECT_EQ(
+      "trace_video: note: no frame of the video was received and decodable; every slot shows a "
+      "grey "
+      "picture, against which the figures measure the video; got.mp4 holds no frame\n",
+      r.err);
   EXPECT_LT(r.out.find("psnr_avg_db:"), r.out.find("psnr_y_mean_db:")) << r.out;
-  RunResult csv = RunToolAt(TRACE_VIDEO_BINARY, {"receive", "--csv", kVideo + "clip.mp4", kVideo + "sd0",
-                                                 kVideo + "sd1", kVideo + "sd2", kVideo + "rd"});
+  RunResult csv =
+      RunToolAt(TRACE_VIDEO_BINARY, {"receive", "--csv", kVideo + "clip.mp4", kVideo + "sd0",
+                                     kVideo + "sd1", kVideo + "sd2", kVideo + "rd"});
   ASSERT_EQ(0, csv.status) << csv.err;
   EXPECT_EQ("", csv.err);
   EXPECT_LT(csv.out.find("psnr_y_mean_db"), csv.out.find("psnr_avg_db")) << csv.out;
@@ -299,10 +303,18 @@ TEST_F(TraceVideoTest, MessagesAndExitStatus) {
        2,
        "trace_video: --shard needs K/N, whole numbers with 0 <= K < N <= 1000000, not 2/1\n"},
       {{"play"}, 2, "trace_video: unknown subcommand play (send, receive or merge)\n"},
-      {{"send", "--payload", "0", "v", "o"}, 2, "trace_video: --payload needs a number of at least 1\n"},
-      {{"send", "--mtu", "28", "v", "o"}, 2, "trace_video: --mtu needs a number from 29 to 65535\n"},
-      {{"send", "--mtu", "65536", "v", "o"}, 2, "trace_video: --mtu needs a number from 29 to 65535\n"},
-      {{"send", "--mtu", "1500", "--payload", "1472", "v", "o"}, 2, "trace_video: --mtu and --payload exclude each other\n"},
+      {{"send", "--payload", "0", "v", "o"},
+       2,
+       "trace_video: --payload needs a number of at least 1\n"},
+      {{"send", "--mtu", "28", "v", "o"},
+       2,
+       "trace_video: --mtu needs a number from 29 to 65535\n"},
+      {{"send", "--mtu", "65536", "v", "o"},
+       2,
+       "trace_video: --mtu needs a number from 29 to 65535\n"},
+      {{"send", "--mtu", "1500", "--payload", "1472", "v", "o"},
+       2,
+       "trace_video: --mtu and --payload exclude each other\n"},
       // -j as trace_report takes it: a whole number, 1 to 4096.
       {{"receive", "--runs", "l", "-j", "4.0", "v"},
        2,
