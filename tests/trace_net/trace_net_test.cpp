@@ -263,6 +263,24 @@ TEST_F(TraceNetTest, CrossTrafficRaisesTheDelay) {
     ASSERT_EQ(0, r.status) << r.err;
     EXPECT_GT(mean_delay(Lines(ReadFile("rd"))), alone + 0.05) << tcp;
   }
+  // The cross flows fill the link's MTU: the largest frame the sending
+  // device put out is 1500 bytes of IP and 2 of PPP (the capture's
+  // records: a 24-byte file header, then a 16-byte header each, its
+  // original length at offset 12, little-endian as ns-3 writes it here).
+  ASSERT_EQ(0, Net({"sim", "--rate", "2Mbps", "--cross", "1", "--pcap", "cap", "sd0", "sd1", "sd2", "rd"}).status);
+  std::string cap = ReadFile("cap-0-0.pcap");
+  uint32_t largest = 0;
+  for (size_t at = 24; at + 16 <= cap.size();) {
+    auto u32 = [&](size_t i) {
+      return static_cast<uint32_t>(static_cast<uint8_t>(cap[i])) |
+             static_cast<uint32_t>(static_cast<uint8_t>(cap[i + 1])) << 8 |
+             static_cast<uint32_t>(static_cast<uint8_t>(cap[i + 2])) << 16 |
+             static_cast<uint32_t>(static_cast<uint8_t>(cap[i + 3])) << 24;
+    };
+    largest = std::max(largest, u32(at + 12));
+    at += 16 + u32(at + 8);
+  }
+  EXPECT_EQ(1502u, largest);
 }
 
 // The trace applications in a program of one's own (examples/ns3): with a
