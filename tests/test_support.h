@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -253,26 +252,43 @@ inline bool DocumentedIn(const std::string& man_path, const std::string& message
   for (size_t open = flat.find('"'); open != std::string::npos; open = flat.find('"', open + 1)) {
     size_t close = flat.find('"', open + 1);
     if (close == std::string::npos) break;
-    std::string quoted = flat.substr(open + 1, close - open - 1), pattern;
+    // The quoted text's literal pieces between placeholders; each
+    // placeholder stands for one character or more.
+    std::string quoted = flat.substr(open + 1, close - open - 1);
+    std::vector<std::string> pieces(1);
     for (size_t i = 0; i < quoted.size();) {
       char c = quoted[i];
       if (c >= 'A' && c <= 'Z') {
         size_t j = i;
-        while (j < quoted.size() &&
-               ((quoted[j] >= 'A' && quoted[j] <= 'Z') || (quoted[j] >= '0' && quoted[j] <= '9')))
+        while (j < quoted.size() && ((quoted[j] >= 'A' && quoted[j] <= 'Z') ||
+                                     (quoted[j] >= '0' && quoted[j] <= '9')))
           ++j;
-        bool word = j == quoted.size() || !(quoted[j] >= 'a' && quoted[j] <= 'z');
-        if (word) {
-          pattern += ".+";
+        if (j == quoted.size() || !(quoted[j] >= 'a' && quoted[j] <= 'z')) {
+          pieces.emplace_back();
           i = j;
           continue;
         }
       }
-      if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) pattern += '\\';
-      pattern += c;
+      pieces.back() += c;
       ++i;
     }
-    if (std::regex_match(message, std::regex(pattern))) return true;
+    // The first piece starts the message, the last ends it, the others
+    // follow in order, each placeholder at least a character.
+    bool matches = message.compare(0, pieces.front().size(), pieces.front()) == 0;
+    size_t at = pieces.front().size();
+    for (size_t k = 1; matches && k + 1 < pieces.size(); ++k) {
+      size_t found = message.find(pieces[k], at + 1);
+      matches = found != std::string::npos;
+      at = found + pieces[k].size();
+    }
+    if (pieces.size() == 1) {
+      matches = matches && message.size() == at;
+    } else if (matches) {
+      const std::string& last = pieces.back();
+      matches = message.size() >= at + 1 + last.size() &&
+                message.compare(message.size() - last.size(), last.size(), last) == 0;
+    }
+    if (matches) return true;
     open = close;
   }
   return false;
